@@ -1,0 +1,86 @@
+// Python bindings of the extract core: argument conversion only.
+#include <nanobind/nanobind.h>
+
+#include "extract/extract.hpp"
+#include "extract/patterns.hpp"
+#include "pystr.hpp"
+
+#if __has_include("extract_llm.hpp")
+#include "extract_llm.hpp"
+#define VORLANE_HAVE_LLM 1
+#endif
+
+namespace nb = nanobind;
+using namespace vorlane;
+
+namespace {
+
+// Runs `f` on the UTF-8 text of a str argument with the GIL released.
+template <class F>
+auto with_text(nb::handle o, const char* name, F&& f) {
+  std::string storage;
+  std::string_view s = py::text_arg(o.ptr(), name, storage);
+  nb::gil_scoped_release release;
+  return f(s);
+}
+
+nb::tuple str_tuple(const auto& items) {
+  nb::list l;
+  for (std::string_view s : items) l.append(py::to_str(s));
+  return nb::tuple(l);
+}
+
+}  // namespace
+
+NB_MODULE(extract, m) {
+  m.doc() = "Report segmentation, literal targets and claim kinds.";
+
+  m.def("split_units", [](nb::handle final) {
+    return py::to_list(with_text(final, "final", [](std::string_view s) { return extract::split_units(s); }));
+  }, nb::arg("final"), "The report's Units (claim sentences and list items), in order, without near-duplicates.");
+
+  m.def("literal_targets", [](nb::handle unit) {
+    return py::to_list(with_text(unit, "unit", [](std::string_view s) { return extract::literal_targets(s); }));
+  }, nb::arg("unit"), "The literal strings (code spans, dates, versions, paths, key=value pairs, numbers) of a Unit.");
+
+  m.def("strong_kind", [](nb::handle unit) -> nb::object {
+    auto k = with_text(unit, "unit", [](std::string_view s) { return extract::strong_kind(s); });
+    if (!k) return nb::none();
+    return py::to_str(*k);
+  }, nb::arg("unit"), "\"command_ran\", \"file_changed\" or None.");
+
+  m.def("heuristic_kind", [](nb::handle unit) {
+    return py::to_str(with_text(unit, "unit", [](std::string_view s) { return extract::heuristic_kind(s); }));
+  }, nb::arg("unit"), "One of KINDS, from word patterns alone.");
+
+  m.def("_strip_fences", [](nb::handle text) {
+    return py::to_str(with_text(text, "text", [](std::string_view s) { return extract::strip_fences(s); }));
+  }, nb::arg("text"));
+
+  m.def("_sentences", [](nb::handle par) {
+    return py::to_list(with_text(par, "par", [](std::string_view s) { return extract::sentences(s); }));
+  }, nb::arg("par"));
+
+  m.def("_tidy", [](nb::handle x) {
+    return py::to_str(with_text(x, "x", [](std::string_view s) { return extract::tidy(s); }));
+  }, nb::arg("x"));
+
+  m.def("_inspection_record", [](nb::handle unit) {
+    return py::to_str(with_text(unit, "unit", [](std::string_view s) { return extract::inspection_record(s); }));
+  }, nb::arg("unit"));
+
+  m.attr("ABBR") = str_tuple(extract::ABBR);
+  m.attr("KINDS") = str_tuple(extract::KINDS);
+
+  // Pattern constants are exposed as Python pattern objects holding the
+  // exact pattern text and flags; matching in this module is done by the
+  // compiled core patterns of the same text.
+  nb::object re_compile = nb::module_::import_("re").attr("compile");
+  extract::patterns();  // compile the core patterns now, at load time
+  for (const auto& p : extract::exported_patterns())
+    m.attr(p.name) = re_compile(py::to_str(p.source), p.re_flags);
+
+#ifdef VORLANE_HAVE_LLM
+  bind_llm(m);
+#endif
+}

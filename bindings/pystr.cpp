@@ -1,0 +1,45 @@
+#include "pystr.hpp"
+
+#include <vector>
+
+namespace vorlane::py {
+
+std::string_view text_of(PyObject* o, std::string& storage) {
+  Py_ssize_t n = 0;
+  const char* p = PyUnicode_AsUTF8AndSize(o, &n);
+  if (p) return std::string_view(p, static_cast<std::size_t>(n));
+  // Lone surrogates cannot be encoded strictly; keep them as three bytes.
+  PyErr_Clear();
+  PyObject* b = PyUnicode_AsEncodedString(o, "utf-8", "surrogatepass");
+  if (!b) throw nb::python_error();
+  storage.assign(PyBytes_AS_STRING(b), static_cast<std::size_t>(PyBytes_GET_SIZE(b)));
+  Py_DECREF(b);
+  return storage;
+}
+
+std::string_view text_arg(PyObject* o, const char* what, std::string& storage) {
+  if (!PyUnicode_Check(o)) {
+    PyErr_Format(PyExc_TypeError, "%s must be str, not %.200s", what, Py_TYPE(o)->tp_name);
+    throw nb::python_error();
+  }
+  return text_of(o, storage);
+}
+
+nb::str to_str(std::string_view s) {
+  PyObject* o = PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "surrogatepass");
+  if (!o) throw nb::python_error();
+  return nb::steal<nb::str>(o);
+}
+
+nb::list to_list(const std::vector<std::string>& v) {
+  PyObject* l = PyList_New(static_cast<Py_ssize_t>(v.size()));
+  if (!l) throw nb::python_error();
+  nb::list out = nb::steal<nb::list>(l);
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    nb::str s = to_str(v[i]);
+    PyList_SET_ITEM(l, static_cast<Py_ssize_t>(i), s.release().ptr());
+  }
+  return out;
+}
+
+}  // namespace vorlane::py

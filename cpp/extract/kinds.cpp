@@ -1,0 +1,77 @@
+// Claim kinds from word patterns: the unambiguous strong kinds and the full
+// heuristic cascade.
+#include "extract/extract.hpp"
+#include "extract/patterns.hpp"
+
+namespace vorlane::extract {
+
+namespace {
+
+const Pattern& loose_run_re() {
+  static const Pattern p(R"(\b(ran|run|executed|re-ran|invoked)\b)", Pattern::IGNORECASE);
+  return p;
+}
+const Pattern& command_span_re() {
+  static const Pattern p(R"(^\s*(\$|sudo |git |python|npm|docker|systemctl|curl|ssh|gradle|\./))", 0,
+                         Pattern::Mode::Match);
+  return p;
+}
+const Pattern& external_word_re() {
+  static const Pattern p(R"(\b(cron|schedul|sent|send|message|posted|brain|skill|browser|deleg)\w*)",
+                         Pattern::IGNORECASE);
+  return p;
+}
+const Pattern& observation_word_re() {
+  static const Pattern p(R"(\b(confirm|verif|report|return|show|observ|pass|fail|found)\w*)",
+                         Pattern::IGNORECASE);
+  return p;
+}
+
+std::vector<std::string_view> code_spans(std::string_view unit) {
+  std::vector<std::string_view> code;
+  patterns().CODE_RE.for_each(unit, [&](const Match& m) {
+    code.push_back(m.group(unit, 1));
+    return true;
+  });
+  return code;
+}
+
+std::optional<std::string_view> strong_kind_of(std::string_view unit,
+                                               const std::vector<std::string_view>& code) {
+  const Patterns& P = patterns();
+  if (!code.empty() && P.RUN_VERB_RE.test(unit)) return KINDS[1];
+  for (std::string_view c : code)
+    if (P.CMD_WORD_RE.test(c)) return KINDS[1];
+  bool has_lit = P.PATH_RE.test(unit) || P.KEYVAL_RE.test(unit) || !code.empty();
+  if (!has_lit) return std::nullopt;
+  std::optional<std::string_view> kind;
+  P.EDIT_VERB_RE.for_each(unit, [&](const Match& m) {
+    // A negation within the three words before the verb cancels it; a later
+    // verb may still count.
+    if (!P.NEGATED_RE.test(unit.substr(0, m.begin))) {
+      kind = KINDS[0];
+      return false;
+    }
+    return true;
+  });
+  return kind;
+}
+
+}  // namespace
+
+std::optional<std::string_view> strong_kind(std::string_view unit) {
+  return strong_kind_of(unit, code_spans(unit));
+}
+
+std::string_view heuristic_kind(std::string_view unit) {
+  std::vector<std::string_view> code = code_spans(unit);
+  if (auto k = strong_kind_of(unit, code)) return *k;
+  if (loose_run_re().test(unit)) return KINDS[1];
+  for (std::string_view c : code)
+    if (command_span_re().test(c)) return KINDS[1];
+  if (external_word_re().test(unit)) return KINDS[3];
+  if (patterns().NUM_RE.test(unit) || observation_word_re().test(unit)) return KINDS[2];
+  return KINDS[4];
+}
+
+}  // namespace vorlane::extract

@@ -1,0 +1,79 @@
+// The inspection record of one Unit, with targets written as Python writes a
+// list of str.
+#include <unicode/uchar.h>
+
+#include <cstdio>
+
+#include "extract/extract.hpp"
+#include "text/utf8.hpp"
+
+namespace vorlane::extract {
+
+namespace {
+
+// str.isprintable() for one character: everything but the "Other" categories
+// (Cc, Cf, Cs, Co, Cn) and the separators (Zl, Zp, Zs), the space excepted.
+bool printable(char32_t c) {
+  if (c < 0x80) return c >= 0x20 && c < 0x7F;
+  if (c >= 0xD800 && c <= 0xDFFF) return false;
+  switch (u_charType(static_cast<UChar32>(c))) {
+    case U_CONTROL_CHAR: case U_FORMAT_CHAR: case U_SURROGATE: case U_PRIVATE_USE_CHAR:
+    case U_UNASSIGNED: case U_LINE_SEPARATOR: case U_PARAGRAPH_SEPARATOR: case U_SPACE_SEPARATOR:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+std::string python_repr(std::string_view s) {
+  bool has_single = s.find('\'') != std::string_view::npos;
+  bool has_double = s.find('"') != std::string_view::npos;
+  char quote = (has_single && !has_double) ? '"' : '\'';
+  std::string out;
+  out.reserve(s.size() + 2);
+  out.push_back(quote);
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t start = i;
+    char32_t c = utf8::decode(s, i);
+    if (c == static_cast<char32_t>(quote) || c == '\\') {
+      out.push_back('\\');
+      out.push_back(static_cast<char>(c));
+    } else if (c == '\t') {
+      out.append("\\t");
+    } else if (c == '\n') {
+      out.append("\\n");
+    } else if (c == '\r') {
+      out.append("\\r");
+    } else if (printable(c)) {
+      out.append(s.substr(start, i - start));
+    } else {
+      char buf[16];
+      if (c < 0x100) std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned>(c));
+      else if (c < 0x10000) std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+      else std::snprintf(buf, sizeof buf, "\\U%08x", static_cast<unsigned>(c));
+      out.append(buf);
+    }
+  }
+  out.push_back(quote);
+  return out;
+}
+
+std::string inspection_record(std::string_view unit) {
+  std::string out = "\u2022 ";
+  out.append(unit);
+  out.append(" \n    [");
+  bool first = true;
+  for (const std::string& t : literal_targets(unit)) {
+    if (!first) out.append(", ");
+    first = false;
+    out.append(python_repr(t));
+  }
+  out.append("] ");
+  out.append(heuristic_kind(unit));
+  out.push_back('\n');
+  return out;
+}
+
+}  // namespace vorlane::extract

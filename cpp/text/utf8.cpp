@@ -1,0 +1,139 @@
+#include "text/utf8.hpp"
+
+#include <cstring>
+
+namespace vorlane::utf8 {
+
+std::size_t length(std::string_view s) {
+  std::size_t n = 0;
+  for (unsigned char b : s) n += is_lead(b);
+  return n;
+}
+
+char32_t decode(std::string_view s, std::size_t& i) {
+  auto b0 = static_cast<unsigned char>(s[i]);
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  }
+  std::size_t n = seq_len(b0);
+  if (i + n > s.size()) {  // truncated: take one byte as it is
+    ++i;
+    return 0xFFFD;
+  }
+  char32_t c;
+  if (n == 2) {
+    c = (b0 & 0x1F) << 6 | (static_cast<unsigned char>(s[i + 1]) & 0x3F);
+  } else if (n == 3) {
+    c = (b0 & 0x0F) << 12 | (static_cast<unsigned char>(s[i + 1]) & 0x3F) << 6 |
+        (static_cast<unsigned char>(s[i + 2]) & 0x3F);
+  } else {
+    c = (b0 & 0x07) << 18 | (static_cast<unsigned char>(s[i + 1]) & 0x3F) << 12 |
+        (static_cast<unsigned char>(s[i + 2]) & 0x3F) << 6 |
+        (static_cast<unsigned char>(s[i + 3]) & 0x3F);
+  }
+  i += n;
+  return c;
+}
+
+char32_t decode_back(std::string_view s, std::size_t& i) {
+  std::size_t j = i - 1;
+  while (j > 0 && !is_lead(static_cast<unsigned char>(s[j]))) --j;
+  std::size_t k = j;
+  char32_t c = decode(s, k);
+  i = j;
+  return c;
+}
+
+void append(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+std::size_t offset_of(std::string_view s, std::size_t n) {
+  std::size_t i = 0, seen = 0;
+  while (i < s.size()) {
+    if (is_lead(static_cast<unsigned char>(s[i]))) {
+      if (seen == n) return i;
+      ++seen;
+    }
+    ++i;
+  }
+  return s.size();
+}
+
+bool has_surrogate(std::string_view s) {
+  const char* p = s.data();
+  const char* end = p + s.size();
+  while (p < end) {
+    const void* q = std::memchr(p, 0xED, static_cast<std::size_t>(end - p));
+    if (!q) return false;
+    p = static_cast<const char*>(q);
+    if (p + 1 < end && static_cast<unsigned char>(p[1]) >= 0xA0) return true;
+    ++p;
+  }
+  return false;
+}
+
+bool is_ascii(std::string_view s) {
+  std::size_t i = 0, n = s.size();
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    if (w & 0x8080808080808080ULL) return false;
+  }
+  for (; i < n; ++i)
+    if (p[i] & 0x80) return false;
+  return true;
+}
+
+bool is_valid(std::string_view s) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+  std::size_t n = s.size(), i = 0;
+  while (i < n) {
+    unsigned char b = p[i];
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t len;
+    char32_t min;
+    if (b >= 0xC2 && b < 0xE0) {
+      len = 2;
+      min = 0x80;
+    } else if (b >= 0xE0 && b < 0xF0) {
+      len = 3;
+      min = 0x800;
+    } else if (b >= 0xF0 && b < 0xF5) {
+      len = 4;
+      min = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + len > n) return false;
+    char32_t c = b & (0x7F >> len);
+    for (std::size_t k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+      c = (c << 6) | (p[i + k] & 0x3F);
+    }
+    if (c < min || c > 0x10FFFF) return false;
+    i += len;
+  }
+  return true;
+}
+
+}  // namespace vorlane::utf8
