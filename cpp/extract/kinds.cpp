@@ -2,6 +2,7 @@
 // heuristic cascade.
 #include "extract/extract.hpp"
 #include "extract/patterns.hpp"
+#include "text/unicode.hpp"
 
 namespace vorlane::extract {
 
@@ -29,6 +30,7 @@ const Pattern& observation_word_re() {
 
 std::vector<std::string_view> code_spans(std::string_view unit) {
   std::vector<std::string_view> code;
+  if (unit.find('`') == std::string_view::npos) return code;
   patterns().CODE_RE.for_each(unit, [&](const Match& m) {
     code.push_back(m.group(unit, 1));
     return true;
@@ -42,7 +44,8 @@ std::optional<std::string_view> strong_kind_of(std::string_view unit,
   if (!code.empty() && P.RUN_VERB_RE.test(unit)) return KINDS[1];
   for (std::string_view c : code)
     if (P.CMD_WORD_RE.test(c)) return KINDS[1];
-  bool has_lit = P.PATH_RE.test(unit) || P.KEYVAL_RE.test(unit) || !code.empty();
+  bool has_lit = !code.empty() || (unit.find('=') != std::string_view::npos && P.KEYVAL_RE.test(unit)) ||
+                 (unit.find_first_of("~/.") != std::string_view::npos && P.PATH_RE.test(unit));
   if (!has_lit) return std::nullopt;
   std::optional<std::string_view> kind;
   P.EDIT_VERB_RE.for_each(unit, [&](const Match& m) {
@@ -70,7 +73,7 @@ std::string_view heuristic_kind(std::string_view unit) {
   for (std::string_view c : code)
     if (command_span_re().test(c)) return KINDS[1];
   if (external_word_re().test(unit)) return KINDS[3];
-  if (patterns().NUM_RE.test(unit) || observation_word_re().test(unit)) return KINDS[2];
+  if ((uni::has_decimal(unit) && patterns().NUM_RE.test(unit)) || observation_word_re().test(unit)) return KINDS[2];
   return KINDS[4];
 }
 

@@ -81,14 +81,17 @@ void for_each_line(std::string_view text, F&& f) {
 
 bool is_unit(std::string_view s, const Patterns& P) {
   std::size_t len = utf8::length(s);
-  if (len < 20) {
-    if (!(P.CODE_RE.test(s) || P.PATH_RE.test(s)) || !P.WORK_VERB_RE.test(s)) return false;
-  }
   if (len < 8 || (!s.empty() && s.back() == '?')) return false;
+  // Cheap exact pre-tests: a code span needs a backtick, a path one of
+  // "~", "/" or ".", numbers and versions a digit.
+  bool tick = s.find('`') != std::string_view::npos;
+  bool path_chars = s.find_first_of("~/.") != std::string_view::npos;
+  auto code_or_path = [&] { return (tick && P.CODE_RE.test(s)) || (path_chars && P.PATH_RE.test(s)); };
+  if (len < 20 && (!code_or_path() || !P.WORK_VERB_RE.test(s))) return false;
   if (P.NON_CLAIM_RE.test(s) || P.IMPERATIVE_RE.test(s)) return false;
   if (P.INTENT_RE.test(utf8::prefix(s, 40))) return false;
-  return P.WORK_VERB_RE.test(s) || P.CODE_RE.test(s) || P.PATH_RE.test(s) || P.NUM_RE.test(s) ||
-         P.VERSION_RE.test(s);
+  if (P.WORK_VERB_RE.test(s) || code_or_path()) return true;
+  return uni::has_decimal(s) && (P.NUM_RE.test(s) || P.VERSION_RE.test(s));
 }
 
 }  // namespace

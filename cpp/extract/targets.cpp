@@ -47,25 +47,36 @@ std::vector<std::string> literal_targets(std::string_view unit) {
   const Patterns& P = patterns();
   std::vector<std::string> t;
 
-  P.CODE_RE.for_each(unit, [&](const Match& m) {
-    t.push_back(tidy(m.group(unit, 1)));
-    return true;
-  });
-  std::string plain = blank(P.CODE_RE, unit);
-
-  for (const Pattern* p : {&P.DATE_RE, &P.VERSION_RE, &P.DIM_RE}) {
-    collect_tidy(*p, plain, t);
-    plain = blank(*p, plain);
+  std::string plain(unit);
+  // The character tests below are exact: each skipped pattern cannot match
+  // without that character.
+  if (unit.find('`') != std::string_view::npos) {
+    P.CODE_RE.for_each(unit, [&](const Match& m) {
+      t.push_back(tidy(m.group(unit, 1)));
+      return true;
+    });
+    plain = blank(P.CODE_RE, unit);
   }
-  // Times and short dates are removed without being collected, so their
-  // digits never become number targets.
-  plain = blank(P.TIME_RE, plain);
-  // Paths stay in the text: key=value pairs and numbers may overlap them.
-  collect_tidy(P.PATH_RE, plain, t);
-  collect_tidy(P.KEYVAL_RE, plain, t);
-  plain = blank(P.KEYVAL_RE, plain);
 
-  P.NUM_RE.for_each(plain, [&](const Match& m) {
+  // Dates, versions, dimensions, times and numbers all need a digit.
+  bool digits = uni::has_decimal(plain);
+  if (digits) {
+    for (const Pattern* p : {&P.DATE_RE, &P.VERSION_RE, &P.DIM_RE}) {
+      collect_tidy(*p, plain, t);
+      plain = blank(*p, plain);
+    }
+    // Times and short dates are removed without being collected, so their
+    // digits never become number targets.
+    plain = blank(P.TIME_RE, plain);
+  }
+  // Paths stay in the text: key=value pairs and numbers may overlap them.
+  if (plain.find_first_of("~/.") != std::string::npos) collect_tidy(P.PATH_RE, plain, t);
+  if (plain.find('=') != std::string::npos) {
+    collect_tidy(P.KEYVAL_RE, plain, t);
+    plain = blank(P.KEYVAL_RE, plain);
+  }
+
+  if (digits) P.NUM_RE.for_each(plain, [&](const Match& m) {
     std::string_view n = m.text(plain);
     std::size_t digits = 0;
     for (std::size_t i = 0; i < n.size();) {

@@ -41,6 +41,76 @@ std::string outside_escape(char e) {
   }
 }
 
+// True when every match of the pattern text `rest` must begin with a word
+// character (a letter or digit literal, \w, \d, or a group whose every
+// alternative does).  Then a \b in front of it only needs a non-word
+// character (or the start) behind, and a plain lookbehind lets PCRE2 keep
+// its fast start-of-match scanning.
+bool starts_with_word_char(std::string_view rest);
+
+// Length of the group opening at rest[0] == '(' up to its matching ')',
+// or npos when unbalanced.
+std::size_t group_length(std::string_view rest) {
+  int depth = 0;
+  bool in_class = false;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    char c = rest[i];
+    if (c == '\\') { ++i; continue; }
+    if (in_class) { if (c == ']') in_class = false; continue; }
+    if (c == '[') {
+      in_class = true;
+      if (i + 1 < rest.size() && rest[i + 1] == '^') ++i;
+      if (i + 1 < rest.size() && rest[i + 1] == ']') ++i;
+      continue;
+    }
+    if (c == '(') ++depth;
+    if (c == ')' && --depth == 0) return i + 1;
+  }
+  return std::string_view::npos;
+}
+
+bool optional_after(std::string_view rest, std::size_t token_len) {
+  if (token_len >= rest.size()) return false;
+  char q = rest[token_len];
+  return q == '?' || q == '*' || (q == '{' && token_len + 1 < rest.size() && rest[token_len + 1] == '0');
+}
+
+bool starts_with_word_char(std::string_view rest) {
+  if (rest.empty()) return false;
+  char c = rest[0];
+  if (c == '\\') {
+    if (rest.size() < 2 || (rest[1] != 'w' && rest[1] != 'd')) return false;
+    return !optional_after(rest, 2);
+  }
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return !optional_after(rest, 1);
+  if (c != '(') return false;
+  std::size_t len = group_length(rest);
+  if (len == std::string_view::npos || optional_after(rest, len)) return false;
+  std::string_view body = rest.substr(1, len - 2);
+  if (!body.empty() && body[0] == '?') {
+    if (body.size() < 2 || body[1] != ':') return false;  // lookaround or named group
+    body.remove_prefix(2);
+  }
+  // Every top-level alternative must start with a word character.
+  int depth = 0;
+  bool in_class = false;
+  std::size_t alt_start = 0;
+  for (std::size_t i = 0; i <= body.size(); ++i) {
+    if (i < body.size()) {
+      char d = body[i];
+      if (d == '\\') { ++i; continue; }
+      if (in_class) { if (d == ']') in_class = false; continue; }
+      if (d == '[') { in_class = true; continue; }
+      if (d == '(') { ++depth; continue; }
+      if (d == ')') { --depth; continue; }
+      if (d != '|' || depth != 0) continue;
+    }
+    if (!starts_with_word_char(body.substr(alt_start, i - alt_start))) return false;
+    alt_start = i + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string translate_pattern(std::string_view p) {
@@ -62,7 +132,10 @@ std::string translate_pattern(std::string_view p) {
         else { out += '\\'; out += e; }
       } else {
         if (e >= '1' && e <= '9') throw PatternError("back-references are not supported");
-        out += outside_escape(e);
+        if (e == 'b' && starts_with_word_char(p.substr(i + 2)))
+          out += "(?<!" + word_class() + ")";
+        else
+          out += outside_escape(e);
       }
       i += 2;
       continue;
@@ -175,10 +248,10 @@ struct Pattern::Impl {
       PCRE2_SIZE* ov = pcre2_get_ovector_pointer(r.md);
       m->begin = ov[0];
       m->end = ov[1];
-      m->group_begin.assign(groups, Match::npos);
-      m->group_end.assign(groups, Match::npos);
-      for (uint32_t g = 1; g <= groups && g < static_cast<uint32_t>(rc); ++g) {
-        if (ov[2 * g] != PCRE2_UNSET) {
+      m->groups = static_cast<int>(groups);
+      for (uint32_t g = 1; g <= groups; ++g) {
+        m->group_begin[g - 1] = m->group_end[g - 1] = Match::npos;
+        if (g < static_cast<uint32_t>(rc) && ov[2 * g] != PCRE2_UNSET) {
           m->group_begin[g - 1] = ov[2 * g];
           m->group_end[g - 1] = ov[2 * g + 1];
         }
@@ -209,6 +282,11 @@ Pattern::Pattern(std::string_view python_source, unsigned flags, Mode mode)
   }
   pcre2_jit_compile(impl_->code, PCRE2_JIT_COMPLETE);  // falls back to the interpreter if JIT is unavailable
   pcre2_pattern_info(impl_->code, PCRE2_INFO_CAPTURECOUNT, &impl_->groups);
+  if (impl_->groups > static_cast<uint32_t>(Match::kMaxGroups)) {
+    pcre2_code_free(impl_->code);
+    delete impl_;
+    throw PatternError("too many groups in pattern " + std::string(python_source));
+  }
 }
 
 Pattern::~Pattern() {

@@ -35,14 +35,17 @@ class PatternError : public std::runtime_error {
 // group did not take part).
 struct Match {
   static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+  static constexpr int kMaxGroups = 9;
   std::size_t begin = 0, end = 0;
-  std::vector<std::size_t> group_begin, group_end;  // index 0 is group 1
+  int groups = 0;
+  std::size_t group_begin[kMaxGroups], group_end[kMaxGroups];  // index 0 is group 1
 
   std::string_view text(std::string_view subject) const {
     return subject.substr(begin, end - begin);
   }
   std::string_view group(std::string_view subject, int g) const {
     if (g == 0) return text(subject);
+    if (g > groups) return {};
     std::size_t b = group_begin[g - 1];
     if (b == npos) return {};
     return subject.substr(b, group_end[g - 1] - b);

@@ -41,6 +41,19 @@ bool is_digit(char32_t c) {
   return t == U_NT_DECIMAL || t == U_NT_DIGIT;
 }
 
+bool has_decimal(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      if (b >= '0' && b <= '9') return true;
+      ++i;
+    } else if (is_decimal(utf8::decode(s, i))) {
+      return true;
+    }
+  }
+  return false;
+}
+
 namespace {
 
 const UCaseMap* case_map() {

@@ -19,6 +19,10 @@ bool is_decimal(char32_t c);
 // Numeric type Decimal or Digit (str.isdigit()), superscripts included.
 bool is_digit(char32_t c);
 
+// True when the text holds a decimal digit (\d); an exact, cheap test
+// that lets callers skip patterns which need one.
+bool has_decimal(std::string_view s);
+
 // str.lower(): full lower-case mapping, final sigma handled, U+0130 becomes
 // two code points.  Lone surrogates map to themselves.
 std::string lower(std::string_view s);
