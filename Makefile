@@ -27,10 +27,11 @@ demo: install
 inspect: install
 	cd /tmp && $(PYTHON) -m vorlane_core.extract $(CURDIR)/examples/report.md
 
-# -P keeps the source tree's vorlane_core/ (which has no compiled modules)
-# from shadowing the installed package.
+# Run from tests/ so that the source tree's vorlane_core/ (which has no
+# compiled modules) never shadows the installed package, in the tests or in
+# the commands they start.
 test: install
-	$(PYTHON) -P -m pytest -q tests
+	cd tests && $(PYTHON) -m pytest -q
 
 bench: install
 	$(PYTHON) -P bench/bench_extract.py

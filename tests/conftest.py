@@ -1,0 +1,166 @@
+"""Shared helpers of the reference-based tests (kept small).
+
+- puts tests/ on sys.path so that ``import reference`` works everywhere;
+- ``compiled(name, probe)``: the compiled module, or None while it is not
+  built (``vorlane_core/extract`` is an empty namespace package until then);
+- ``CORPUS``: ../shared/corpus relative to the repository root;
+- the ``model_server`` fixture: a fake chat-completions server plus a child
+  interpreter that imports the compiled extract module with VESKARD_LLM_URL
+  pointing at it, so the model path (Part 2.3) of the real code can be checked
+  against ``reference.classify_units``.
+"""
+
+import importlib
+import json
+import os
+import subprocess
+import sys
+import threading
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from pathlib import Path
+
+import pytest
+
+TESTS = Path(__file__).resolve().parent
+if str(TESTS) not in sys.path:
+    sys.path.insert(0, str(TESTS))
+
+REPO = Path(__file__).resolve().parents[1]
+CORPUS = REPO.parent / "shared" / "corpus"
+
+TEST_MODEL = "qwen-test-\u00e9\U0001f600"  # non-ASCII: escaped in the body
+
+
+def compiled(name, probe):
+    """The compiled module ``name`` when it is importable and has ``probe``."""
+    try:
+        mod = importlib.import_module(name)
+    except ImportError:
+        return None
+    return mod if hasattr(mod, probe) else None
+
+
+def child_env(**extra):
+    """Environment for a child interpreter that imports the same vorlane_core
+    as this process (same sys.path, no proxies, UTF-8 standard streams)."""
+    env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    env["PYTHONIOENCODING"] = "utf-8"
+    env["NO_PROXY"] = env["no_proxy"] = "*"
+    env.update(extra)
+    return env
+
+
+def envelope(answer):
+    """A chat-completions reply body (bytes) whose content is ``answer``."""
+    return json.dumps({"choices": [{"index": 0, "message": {"role": "assistant", "content": answer}}]}).encode()
+
+
+_CHILD = r"""
+import json, os, sys, urllib.request
+import vorlane_core.extract as X
+ctl = os.environ["VORLANE_TEST_CTL"]
+opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+cases = json.load(sys.stdin)
+out = []
+for i, c in enumerate(cases):
+    opener.open(ctl + "/set/%d" % i).read()
+    try:
+        if c["fn"] == "classify_units":
+            r = X.classify_units(c["arg"])
+        else:
+            r = X.extract_claims(c["arg"], c["use_llm"])
+        out.append({"ok": r})
+    except BaseException as e:
+        out.append({"error": type(e).__name__, "msg": str(e)})
+sys.stdout.write(json.dumps(out))
+"""
+
+
+class _State:
+    def __init__(self):
+        self.replies = []  # (status, body bytes) per case
+        self.current = None
+        self.requests = {}  # case index -> (path, headers, body bytes)
+
+
+def _handler(state):
+    class H(BaseHTTPRequestHandler):
+        def log_message(self, *a):
+            pass
+
+        def do_GET(self):
+            if self.path.startswith("/set/"):
+                state.current = int(self.path[5:])
+            self.send_response(200)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+
+        def _body(self):
+            if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
+                data = b""
+                while True:
+                    size = int(self.rfile.readline().strip().split(b";")[0], 16)
+                    if size == 0:
+                        self.rfile.readline()
+                        return data
+                    data += self.rfile.read(size)
+                    self.rfile.readline()
+            return self.rfile.read(int(self.headers.get("Content-Length", "0")))
+
+        def do_POST(self):
+            body = self._body()
+            i = state.current
+            state.requests[i] = (self.path, dict(self.headers.items()), body)
+            status, reply = state.replies[i]
+            self.send_response(status)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", str(len(reply)))
+            self.end_headers()
+            self.wfile.write(reply)
+
+    return H
+
+
+@pytest.fixture(scope="session")
+def model_server():
+    """run(cases) -> [(request or None, outcome)] for the compiled module.
+
+    Each case: {"fn": "classify_units" | "extract_claims", "arg": units or
+    report, "use_llm": ..., "reply": bytes, "status": int}.  request is
+    (path, headers, body bytes) or None when no request was sent; outcome is
+    {"ok": result} or {"error": exception type name, "msg": ...}.
+    """
+    if compiled("vorlane_core.extract", "classify_units") is None:
+        pytest.skip("vorlane_core.extract.classify_units not importable yet")
+    state = _State()
+    server = ThreadingHTTPServer(("127.0.0.1", 0), _handler(state))
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    base = "http://127.0.0.1:%d" % server.server_address[1]
+
+    def run(cases):
+        state.replies = [(c.get("status", 200), c.get("reply", b"")) for c in cases]
+        state.requests = {}
+        state.current = None
+        env = child_env(
+            VESKARD_LLM_URL=base + "/v1/chat/completions",
+            VESKARD_LLM_MODEL=TEST_MODEL,
+            VORLANE_TEST_CTL=base,
+        )
+        payload = [{"fn": c["fn"], "arg": c["arg"], "use_llm": c.get("use_llm", True)} for c in cases]
+        p = subprocess.run(
+            [sys.executable, "-c", _CHILD],
+            input=json.dumps(payload).encode(),
+            capture_output=True,
+            env=env,
+            cwd=os.getcwd(),
+            timeout=120,
+        )
+        assert p.returncode == 0, p.stderr.decode("utf-8", "replace")
+        outcomes = json.loads(p.stdout)
+        return [(state.requests.get(i), outcomes[i]) for i in range(len(cases))]
+
+    yield run
+    server.shutdown()
+    server.server_close()

@@ -1,0 +1,187 @@
+// Unit tests of the JSON text writer: json.dumps()-compatible output, float
+// formatting, string escapes, and nesting depth without recursion.
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "json/json_text.hpp"
+
+using vorlane::json::Value;
+namespace json = vorlane::json;
+
+static int failures = 0;
+static int checks = 0;
+
+#define CHECK_EQ(actual, expected)                                                      \
+  do {                                                                                  \
+    ++checks;                                                                           \
+    std::string a_ = (actual), e_ = (expected);                                         \
+    if (a_ != e_) {                                                                     \
+      ++failures;                                                                       \
+      std::printf("FAIL %s:%d\n  got:      %s\n  expected: %s\n", __FILE__, __LINE__,   \
+                  a_.substr(0, 200).c_str(), e_.substr(0, 200).c_str());                \
+    }                                                                                   \
+  } while (0)
+
+#define CHECK(cond)                                                     \
+  do {                                                                  \
+    ++checks;                                                           \
+    if (!(cond)) {                                                      \
+      ++failures;                                                       \
+      std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond);       \
+    }                                                                   \
+  } while (0)
+
+static std::string str_json(std::string_view s) {
+  std::string out;
+  json::write_string(out, s);
+  return out;
+}
+
+static void test_float_repr() {
+  // Fixed notation while the decimal exponent is in -4..15.
+  CHECK_EQ(json::float_repr(1.0), "1.0");
+  CHECK_EQ(json::float_repr(0.0), "0.0");
+  CHECK_EQ(json::float_repr(-0.0), "-0.0");
+  CHECK_EQ(json::float_repr(0.1), "0.1");
+  CHECK_EQ(json::float_repr(2.5), "2.5");
+  CHECK_EQ(json::float_repr(-2.5), "-2.5");
+  CHECK_EQ(json::float_repr(100.0), "100.0");
+  CHECK_EQ(json::float_repr(12345.678), "12345.678");
+  CHECK_EQ(json::float_repr(1.0 / 3.0), "0.3333333333333333");
+  CHECK_EQ(json::float_repr(0.1 + 0.2), "0.30000000000000004");
+  CHECK_EQ(json::float_repr(0.0001), "0.0001");
+  CHECK_EQ(json::float_repr(0.00012), "0.00012");
+  CHECK_EQ(json::float_repr(1e15), "1000000000000000.0");
+  CHECK_EQ(json::float_repr(9999999999999998.0), "9999999999999998.0");
+  CHECK_EQ(json::float_repr(123456789.125), "123456789.125");
+  // Scientific below 1e-4 and from 1e16 on, exponent signed, two digits at least.
+  CHECK_EQ(json::float_repr(1e16), "1e+16");
+  CHECK_EQ(json::float_repr(1e-05), "1e-05");
+  CHECK_EQ(json::float_repr(-1.5e-07), "-1.5e-07");
+  CHECK_EQ(json::float_repr(1.5e300), "1.5e+300");
+  CHECK_EQ(json::float_repr(1e22), "1e+22");
+  CHECK_EQ(json::float_repr(1.2345678901234568e+17), "1.2345678901234568e+17");
+  CHECK_EQ(json::float_repr(5e-324), "5e-324");
+  CHECK_EQ(json::float_repr(1.7976931348623157e308), "1.7976931348623157e+308");
+  CHECK_EQ(json::float_repr(2.2250738585072014e-308), "2.2250738585072014e-308");
+  // Non-finite values.
+  double inf = std::numeric_limits<double>::infinity();
+  double nan = std::numeric_limits<double>::quiet_NaN();
+  CHECK_EQ(json::float_repr(nan), "nan");
+  CHECK_EQ(json::float_repr(inf), "inf");
+  CHECK_EQ(json::float_repr(-inf), "-inf");
+  CHECK_EQ(json::float_json(nan), "NaN");
+  CHECK_EQ(json::float_json(inf), "Infinity");
+  CHECK_EQ(json::float_json(-inf), "-Infinity");
+  CHECK_EQ(json::float_json(1e16), "1e+16");
+}
+
+static void test_strings() {
+  CHECK_EQ(str_json(""), "\"\"");
+  CHECK_EQ(str_json("plain / text ~"), "\"plain / text ~\"");
+  CHECK_EQ(str_json("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  CHECK_EQ(str_json("\n\r\t\b\f"), "\"\\n\\r\\t\\b\\f\"");
+  CHECK_EQ(str_json(std::string_view("\x00\x01\x1f\x7f", 4)), "\"\\u0000\\u0001\\u001f\\u007f\"");
+  // Non-ASCII as lower-case \u escapes, above U+FFFF as a surrogate pair.
+  CHECK_EQ(str_json("caf\xC3\xA9"), "\"caf\\u00e9\"");
+  CHECK_EQ(str_json("\xE2\x82\xAC"), "\"\\u20ac\"");
+  CHECK_EQ(str_json("\xEF\xBF\xBF"), "\"\\uffff\"");
+  CHECK_EQ(str_json("\xF0\x9F\x98\x80"), "\"\\ud83d\\ude00\"");
+  CHECK_EQ(str_json("\xF4\x8F\xBF\xBF"), "\"\\udbff\\udfff\"");
+  CHECK_EQ(str_json("\xF0\x90\x80\x80"), "\"\\ud800\\udc00\"");
+  // Lone surrogates, kept as three-byte sequences, come out as their escape.
+  CHECK_EQ(str_json("a\xED\xA0\x80z"), "\"a\\ud800z\"");
+  CHECK_EQ(str_json("\xED\xBF\xBF"), "\"\\udfff\"");
+  CHECK_EQ(str_json("\xED\xA0\xBD\xED\xB8\x80"), "\"\\ud83d\\ude00\"");
+}
+
+static void test_values() {
+  CHECK_EQ(json::dumps(Value::null()), "null");
+  CHECK_EQ(json::dumps(Value::boolean(true)), "true");
+  CHECK_EQ(json::dumps(Value::boolean(false)), "false");
+  CHECK_EQ(json::dumps(Value::integer(0)), "0");
+  CHECK_EQ(json::dumps(Value::integer(-7)), "-7");
+  CHECK_EQ(json::dumps(Value::integer(std::string("123456789012345678901234567890"))),
+           "123456789012345678901234567890");
+  CHECK_EQ(json::dumps(Value::number(2.0)), "2.0");
+  CHECK_EQ(json::dumps(Value::array()), "[]");
+  CHECK_EQ(json::dumps(Value::object()), "{}");
+
+  Value obj = Value::object();
+  Value& a = obj.add("a", Value::array());
+  a.push(Value::integer(1));
+  a.push(Value::number(2.5));
+  a.push(Value::null());
+  a.push(Value::boolean(true));
+  a.push(Value::string("x\xC3\xA9"));
+  obj.add("b", Value::object());
+  obj.add("c", Value::array());
+  Value& d = obj.add("d", Value::object());
+  d.add("z", Value::integer(1));
+  d.add("a", Value::array()).push(Value::array());
+  obj.add("\xC3\xA9", Value::number(std::numeric_limits<double>::quiet_NaN()));
+  CHECK_EQ(json::dumps(obj),
+           "{\"a\": [1, 2.5, null, true, \"x\\u00e9\"], \"b\": {}, \"c\": [], "
+           "\"d\": {\"z\": 1, \"a\": [[]]}, \"\\u00e9\": NaN}");
+
+  // Copies are deep and independent.
+  Value copy = obj;
+  CHECK_EQ(json::dumps(copy), json::dumps(obj));
+  copy.members[0].second.items[0] = Value::integer(99);
+  CHECK_EQ(json::dumps(obj.members[0].second.items[0]), "1");
+  CHECK_EQ(json::dumps(copy.members[0].second.items[0]), "99");
+  Value assigned = Value::string("old");
+  assigned = obj;
+  CHECK_EQ(json::dumps(assigned), json::dumps(obj));
+  // Writing appends.
+  std::string out = "prefix:";
+  json::write(out, Value::integer(3));
+  CHECK_EQ(out, "prefix:3");
+}
+
+static void test_deep_nesting() {
+  const int depth = 100000;
+  {
+    Value root = Value::array();
+    Value* cur = &root;
+    for (int i = 1; i < depth; ++i) cur = &cur->push(Value::array());
+    std::string text = json::dumps(root);
+    CHECK(text == std::string(depth, '[') + std::string(depth, ']'));
+    Value copy = root;  // deep copy, no recursion
+    CHECK(json::dumps(copy) == text);
+  }  // both destroyed here without recursion
+  {
+    Value root = Value::object();
+    Value* cur = &root;
+    for (int i = 1; i < depth; ++i) cur = &cur->add("k", Value::object());
+    cur->add("leaf", Value::integer(1));
+    std::string text = json::dumps(root);
+    std::string expected;
+    for (int i = 0; i < depth - 1; ++i) expected += "{\"k\": ";
+    expected += "{\"leaf\": 1}";
+    expected += std::string(depth - 1, '}');
+    CHECK(text == expected);
+  }
+  {
+    // A wide and deep mix: every level holds a scalar and the next level.
+    Value root = Value::array();
+    Value* cur = &root;
+    for (int i = 1; i < depth; ++i) {
+      cur->push(Value::integer(i));
+      cur = &cur->push(Value::object()).add("x", Value::array());
+    }
+    Value moved = std::move(root);
+    CHECK(json::dumps(moved).size() > static_cast<std::size_t>(depth));
+  }
+}
+
+int main() {
+  test_float_repr();
+  test_strings();
+  test_values();
+  test_deep_nesting();
+  std::printf("%d checks, %d failures\n", checks, failures);
+  return failures ? 1 : 0;
+}

@@ -1,0 +1,204 @@
+// Unit tests of the model client's pure parts: request body, reply body
+// decoding, the answer envelope, fence clean-up, the merge with the
+// heuristics, and the driver's target merge.  (The HTTP exchange itself is
+// tested from Python against a fake server.)
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "extract/claims.hpp"
+#include "extract/classify.hpp"
+#include "extract/errors.hpp"
+#include "extract/http_post.hpp"
+
+using namespace vorlane::extract;
+
+static int failures = 0;
+static int checks = 0;
+
+#define CHECK(cond)                                                \
+  do {                                                             \
+    ++checks;                                                      \
+    if (!(cond)) {                                                 \
+      ++failures;                                                  \
+      std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond);  \
+    }                                                              \
+  } while (0)
+
+template <class F>
+static bool throws_reply(F&& f, ReplyError::Kind kind, const char* key = nullptr) {
+  try {
+    f();
+  } catch (const ReplyError& e) {
+    if (e.kind() != kind) return false;
+    return key == nullptr || e.key() == key;
+  }
+  return false;
+}
+
+static std::string u16(const std::u16string& s, bool be, bool bom) {
+  std::string out;
+  auto put = [&](char16_t c) {
+    unsigned char hi = static_cast<unsigned char>(c >> 8), lo = static_cast<unsigned char>(c & 0xFF);
+    if (be) { out.push_back(static_cast<char>(hi)); out.push_back(static_cast<char>(lo)); }
+    else { out.push_back(static_cast<char>(lo)); out.push_back(static_cast<char>(hi)); }
+  };
+  if (bom) put(0xFEFF);
+  for (char16_t c : s) put(c);
+  return out;
+}
+
+static std::string u32(const std::u32string& s, bool be, bool bom) {
+  std::string out;
+  auto put = [&](char32_t c) {
+    for (int j = 0; j < 4; ++j) {
+      int shift = be ? 24 - 8 * j : 8 * j;
+      out.push_back(static_cast<char>((c >> shift) & 0xFF));
+    }
+  };
+  if (bom) put(0xFEFF);
+  for (char32_t c : s) put(c);
+  return out;
+}
+
+static void test_request_body() {
+  CHECK(numbered_lines({}) == "");
+  CHECK(numbered_lines({"a b", "c"}) == "1. a b\n2. c");
+  std::string body = request_body({"caf\xC3\xA9"}, "m");
+  std::string expected = std::string("{\"model\": \"m\", \"temperature\": 0, \"seed\": 7, \"messages\": [{\"role\": \"user\", \"content\": \"") +
+                         "Each numbered line is one sentence from an AI agent's final report. For each, give:\\n";
+  CHECK(body.rfind(expected, 0) == 0);
+  CHECK(body.find("Return JSON: {\\\"units\\\": {\\\"<n>\\\": {\\\"kind\\\": \\\"...\\\", \\\"targets\\\": [\\\"...\\\"]}, ...}}\\n\\n1. caf\\u00e9\"}], "
+                  "\"response_format\": {\"type\": \"json_object\"}, \"chat_template_kwargs\": {\"enable_thinking\": false}}") !=
+        std::string::npos);
+  for (unsigned char c : body) CHECK(c >= 0x20 && c < 0x7F);
+}
+
+static void test_decode_body() {
+  const std::string text = "{\"a\": \"\xC3\xA9\xF0\x9F\x98\x80\"}";
+  const std::u16string t16 = u"{\"a\": \"\u00e9\U0001F600\"}";
+  const std::u32string t32 = U"{\"a\": \"\u00e9\U0001F600\"}";
+  CHECK(decode_body(text) == text);
+  CHECK(decode_body("\xEF\xBB\xBF" + text) == text);
+  CHECK(decode_body(u16(t16, false, true)) == text);
+  CHECK(decode_body(u16(t16, true, true)) == text);
+  CHECK(decode_body(u16(t16, false, false)) == text);
+  CHECK(decode_body(u16(t16, true, false)) == text);
+  CHECK(decode_body(u32(t32, false, true)) == text);
+  CHECK(decode_body(u32(t32, true, true)) == text);
+  CHECK(decode_body(u32(t32, false, false)) == text);
+  CHECK(decode_body(u32(t32, true, false)) == text);
+  // Two bytes: a zero byte tells UTF-16.
+  CHECK(decode_body(std::string("\x00" "7", 2)) == "7");
+  CHECK(decode_body(std::string("7\x00", 2)) == "7");
+  // Unpaired surrogates survive as three-byte sequences.
+  CHECK(decode_body(u16(u"\"\xD800\"", false, true)) == "\"\xED\xA0\x80\"");
+  CHECK(decode_body(u16(u"\"\xDC00\xD800\"", true, true)) == "\"\xED\xB0\x80\xED\xA0\x80\"");
+  // Broken bodies.
+  CHECK(throws_reply([] { decode_body(u16(u"{}", false, true) + "x"); }, ReplyError::Kind::Value));
+  CHECK(throws_reply([] { decode_body(u32(U"{}", true, true).substr(0, 9)); }, ReplyError::Kind::Value));
+  CHECK(throws_reply([] { decode_body(u32(U"{", false, true) + u32(std::u32string(1, char32_t(0x110000)), false, false)); },
+                     ReplyError::Kind::Value));
+}
+
+static std::string envelope(const std::string& content_json) {
+  return "{\"choices\": [{\"message\": {\"role\": \"assistant\", \"content\": " + content_json + "}}]}";
+}
+
+static void test_answer_of() {
+  CHECK(answer_of(envelope("\"hi \\u00e9\"")) == "hi \xC3\xA9");
+  CHECK(answer_of("\xEF\xBB\xBF" + envelope("\"x\"")) == "x");
+  using K = ReplyError::Kind;
+  CHECK(throws_reply([] { answer_of("nope"); }, K::Value));
+  CHECK(throws_reply([] { answer_of(""); }, K::Value));
+  CHECK(throws_reply([] { answer_of("\xEF\xBB\xBF\xEF\xBB\xBF{}"); }, K::Value));
+  CHECK(throws_reply([] { answer_of("{} {}"); }, K::Value));
+  CHECK(throws_reply([] { answer_of("{}"); }, K::Key, "choices"));
+  CHECK(throws_reply([] { answer_of("{\"choices\": [{}]}"); }, K::Key, "message"));
+  CHECK(throws_reply([] { answer_of("{\"choices\": [{\"message\": {}}]}"); }, K::Key, "content"));
+  CHECK(throws_reply([] { answer_of("{\"choices\": {}}"); }, K::Key, "0"));
+  CHECK(throws_reply([] { answer_of("{\"choices\": []}"); }, K::Index));
+  CHECK(throws_reply([] { answer_of("{\"choices\": \"\"}"); }, K::Index));
+  CHECK(throws_reply([] { answer_of("{\"choices\": \"abc\"}"); }, K::Type));
+  CHECK(throws_reply([] { answer_of("[]"); }, K::Type));
+  CHECK(throws_reply([] { answer_of(envelope("null")); }, K::Type));
+  CHECK(throws_reply([] { answer_of(envelope("[\"a\"]")); }, K::Type));
+}
+
+static void test_clean_answer() {
+  CHECK(clean_answer("  ```json\n{}\n```  ") == "\n{}\n");
+  CHECK(clean_answer("```JSON\n{}\n```") == "JSON\n{}\n");
+  CHECK(clean_answer("a```\n```b") == "a\nb");
+  CHECK(clean_answer("x ``` y") == "x ``` y");
+  CHECK(clean_answer("\xE3\x80\x80{}\xE2\x80\xA9") == "{}");  // U+3000, U+2029 are white space
+}
+
+static bool records_equal(const std::vector<UnitRecord>& a, const std::vector<UnitRecord>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i].kind != b[i].kind || a[i].model_targets != b[i].model_targets) return false;
+  return true;
+}
+
+static void test_merge_answer() {
+  // "Ran the tests." has no strong kind and heuristic kind command_ran;
+  // "I ran `pytest -q` and all passed." is strongly command_ran.
+  const std::string run = "Ran the tests.";
+  const std::string strong = "I ran `pytest -q` and all passed.";
+  CHECK(records_equal(merge_answer({run}, "not json"), {{"command_ran", {}}}));
+  CHECK(records_equal(merge_answer({run}, "{\"units\": {\"1\": {\"kind\": \"other\", \"targets\": [\"TESTS \", \"x\", 3]}}}"),
+                      {{"other", {"TESTS "}}}));
+  CHECK(records_equal(merge_answer({strong}, "{\"units\": {\"1\": {\"kind\": \"other\", \"targets\": \"p!\"}}}"),
+                      {{"command_ran", {"p"}}}));
+  CHECK(records_equal(merge_answer({run}, "{\"units\": {\"1\": {\"kind\": \"other\", \"targets\": {\"ran\": 1, \"zz\": 2}}}}"),
+                      {{"other", {"ran"}}}));
+  CHECK(records_equal(merge_answer({}, "{\"units\": null}"), {}));
+  using K = ReplyError::Kind;
+  CHECK(throws_reply([&] { merge_answer({}, "[]"); }, K::Type));
+  CHECK(throws_reply([&] { merge_answer({run}, "{\"units\": null}"); }, K::Type));
+  CHECK(throws_reply([&] { merge_answer({run}, "{\"units\": {\"1\": \"x\"}}"); }, K::Type));
+  CHECK(throws_reply([&] { merge_answer({run}, "{\"units\": {\"1\": {\"targets\": 1}}}"); }, K::Type));
+}
+
+static void test_merge_targets() {
+  CHECK(merge_targets({"config.yaml", "timeout=30"}, {"Config.YAML", "30s", "30S"}) ==
+        (std::vector<std::string>{"config.yaml", "timeout=30", "30s"}));
+  CHECK(merge_targets({"/notes.md"}, {"~/notes.md"}) == (std::vector<std::string>{"/notes.md", "~/notes.md"}));
+  CHECK(merge_targets({}, {"A", "a", "\xC3\x84", "\xC3\xA4"}) == (std::vector<std::string>{"A", "\xC3\x84"}));
+}
+
+static void test_transport_errors() {
+  ModelSettings s;
+  s.url = "ftp://127.0.0.1/x";
+  try {
+    classify_units({"Ran the tests."}, s);
+    CHECK(false);
+  } catch (const HttpStatusError&) {
+    CHECK(false);
+  } catch (const EndpointError& e) {
+    CHECK(e.url() == s.url);
+    CHECK(std::string(e.what()).find(s.url) != std::string::npos);
+  }
+  // Port 1 on the loopback interface: nothing listens there.
+  s.url = "http://127.0.0.1:1/v1/chat/completions";
+  try {
+    http_post_json(s.url, "{}", 5.0);
+    CHECK(false);
+  } catch (const TimeoutError&) {
+    CHECK(false);
+  } catch (const EndpointError& e) {
+    CHECK(std::string(e.what()).find(s.url) != std::string::npos);
+  }
+}
+
+int main() {
+  test_request_body();
+  test_decode_body();
+  test_answer_of();
+  test_clean_answer();
+  test_merge_answer();
+  test_merge_targets();
+  test_transport_errors();
+  std::printf("%d checks, %d failures\n", checks, failures);
+  return failures ? 1 : 0;
+}
