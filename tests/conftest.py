@@ -6,7 +6,7 @@
 - ``CORPUS``: ../shared/corpus relative to the repository root;
 - the ``model_server`` fixture: a fake chat-completions server plus a child
   interpreter that imports the compiled extract module with VESKARD_LLM_URL
-  pointing at it, so the model path (Part 2.3) of the real code can be checked
+  pointing at it, so the model path of the real code can be checked
   against ``reference.classify_units``.
 """
 

@@ -1,17 +1,17 @@
 """Pure-Python executable reference of vorlane_core (the oracle of the tests).
 
-Written from /work/shared/spec.md, Parts 1.1 to 4.2, step by step and in the
-spec's names.  It is deliberately plain: no caching, no cleverness, every
-order of steps as the spec writes it.  Standard library only (re, json, os,
+Written step by step from the system's rules, under the system's own
+names.  It is deliberately plain: no caching, no cleverness, every
+order of steps as the rules give it.  Standard library only (re, json, os,
 pwd).
 
 Text semantics.  Python's ``re`` on ``str`` already has the system's text
-semantics: ``\\s`` and ``str.strip()`` are the spec's 29 white-space code
+semantics: ``\\s`` and ``str.strip()`` are the system's 29 white-space code
 points (``str.isspace``), ``\\w`` is L* | N* | "_", ``\\d`` is Nd, ``\\b`` is
 the boundary on that ``\\w``, ``$`` matches at the end or before a final line
 feed, ``.`` does not match a line feed, ``str.lower()`` is the full Unicode
 lower-case mapping, ``str.splitlines()`` cuts at exactly the line boundaries
-of Part 1.2.
+of the unit splitter.
 
 THE ONE DIFFERENCE: ignore-case.  The system compares by Unicode *simple case
 folding*, under which U+0130 (capital I with dot) and U+0131 (dotless i) do
@@ -27,15 +27,15 @@ _additive, verify).  Every other function (fences, sentences, literal targets,
 _clean, _kind_of, _norm, _variants, _in, _tokens, _words_in) may get them.
 
 Two patterns of the system share a name between the modules (NUM_RE and
-NEGATED_RE, see the Conventions of the Overview).  Here they are kept apart as
+NEGATED_RE).  Here they are kept apart as
 EXTRACT_NUM_RE / EXTRACT_NEGATED_RE and VERIFY_NUM_RE / VERIFY_NEGATED_RE;
 the namespaces ``extract_module`` and ``verify_module`` at the end of the file
-expose every function and constant of each module under the spec's own names,
+expose every function and constant of each module under the system's own names,
 so tests can use them exactly like the compiled modules.
 
 Deliberate departures (the reference does no I/O of its own):
 - ``classify_units`` takes the HTTP exchange as an argument (``post``); the
-  pure parts of Part 2.3 are ``request_body`` and ``merge_classification``.
+  pure parts of the model client are ``request_body`` and ``merge_classification``.
 - ``extract_claims`` defaults ``use_llm`` to False (the system's default is
   True) and takes ``classify``, a callable standing in for the model client.
 """
@@ -46,7 +46,7 @@ import pwd
 import re
 
 # ---------------------------------------------------------------------------
-# Part 1.1: Fence stripping and sentence splitting
+# Fence stripping and sentence splitting
 # ---------------------------------------------------------------------------
 
 ABBR = ("e.g.", "i.e.", "vs.", "etc.", "approx.", "cf.", "no.", "fig.")
@@ -71,7 +71,7 @@ def _sentences(par):
 
 
 # ---------------------------------------------------------------------------
-# Part 2.1: Literal targets (patterns first: Part 1.2 uses them)
+# Literal targets (patterns first: the unit splitter uses them)
 # ---------------------------------------------------------------------------
 
 DATE_RE = re.compile(r"\b\d{4}-\d{2}-\d{2}\b")
@@ -146,7 +146,7 @@ def literal_targets(unit):
 
 
 # ---------------------------------------------------------------------------
-# Part 1.2: Unit splitting
+# Unit splitting
 # ---------------------------------------------------------------------------
 
 NON_CLAIM_RE = re.compile(
@@ -251,7 +251,7 @@ def split_units(final):
 
 
 # ---------------------------------------------------------------------------
-# Part 2.2: Kind heuristics
+# Kind heuristics
 # ---------------------------------------------------------------------------
 
 KINDS = ("file_changed", "command_ran", "result_observed", "external_action", "other")
@@ -311,7 +311,7 @@ def heuristic_kind(unit):
 
 
 # ---------------------------------------------------------------------------
-# Part 1.3: Command-line entry
+# Command-line entry
 # ---------------------------------------------------------------------------
 
 
@@ -332,14 +332,14 @@ def command_output(report_text):
 
 
 def command_entry(path):
-    """Part 1.3 run on a file: read it (UTF-8, CR LF / CR read as LF)."""
+    """The inspection command run on a file: read it (UTF-8, CR LF / CR read as LF)."""
     with open(path, encoding="utf-8") as f:
         text = f.read()
     return command_output(text)
 
 
 # ---------------------------------------------------------------------------
-# Part 2.3: Model classification client
+# Model classification client
 # ---------------------------------------------------------------------------
 
 LLM_URL = os.environ.get("VESKARD_LLM_URL", "http://127.0.0.1:8000/v1/chat/completions")
@@ -361,7 +361,7 @@ def numbered_lines(units):
 
 
 def request_body(units, model=None):
-    """The exact request body text of Part 2.3 (json.dumps with its defaults:
+    """The exact request body text of the model client (json.dumps with its defaults:
     ensure_ascii, separators ", " and ": ", insertion order)."""
     if model is None:
         model = LLM_MODEL
@@ -379,7 +379,7 @@ def request_body(units, model=None):
 def _reject_constant(name):
     # NaN, Infinity and -Infinity are not JSON (RFC 8259); Python's json
     # accepts them by default, the system's JSON decoder (nlohmann) does not.
-    # Two more spots where "valid JSON" is decoder-dependent and the spec does
+    # Two more spots where "valid JSON" is decoder-dependent and the rules do
     # not say: a leading U+FEFF (Python: invalid; nlohmann skips a UTF-8 BOM)
     # and "\ud800"-style lone surrogate escapes (Python: valid; nlohmann:
     # invalid).  The differential tests generate neither.
@@ -444,7 +444,7 @@ def merge_classification(units, answer_text):
 
 
 def classify_units(units, post):
-    """Part 2.3 with the HTTP exchange injected: post(url, body_bytes) returns
+    """The model client with the HTTP exchange injected: post(url, body_bytes) returns
     the response body bytes (or raises).  The reference does no networking."""
     body = request_body(units).encode("utf-8")
     reply = json.loads(post(LLM_URL, body))  # bytes: UTF-8/16/32, BOM detected
@@ -453,12 +453,12 @@ def classify_units(units, post):
 
 
 # ---------------------------------------------------------------------------
-# Part 2.4: Claim extraction driver
+# Claim extraction driver
 # ---------------------------------------------------------------------------
 
 
 def extract_claims(final, use_llm=False, classify=None):
-    """Part 2.4.  NOTE: the system's default is use_llm=True; the reference
+    """The claim driver.  NOTE: the system's default is use_llm=True; the reference
     defaults to False and needs ``classify`` (a stand-in for classify_units,
     taking the list of Units) when use_llm is true."""
     if not isinstance(final, str):
@@ -488,7 +488,7 @@ def extract_claims(final, use_llm=False, classify=None):
 
 
 # ---------------------------------------------------------------------------
-# Part 3.1: Literal atoms and normalisation (verify module)
+# Literal atoms and normalisation (verify module)
 # ---------------------------------------------------------------------------
 
 VERIFY_NUM_RE = re.compile(r"^[\d,]+(?:\.\d+)?$")
@@ -575,7 +575,7 @@ def _norm(s):
 
 
 # ---------------------------------------------------------------------------
-# Part 3.2: Literal variants
+# Literal variants
 # ---------------------------------------------------------------------------
 
 _KEYVAL_WHOLE_RE = re.compile(r"[\w.-]+\s*=\s*.+")
@@ -597,7 +597,7 @@ def _variants(lit):
 
 
 # ---------------------------------------------------------------------------
-# Part 3.3: Matching in texts
+# Matching in texts
 # ---------------------------------------------------------------------------
 
 ADDITIVE_RE = re.compile(r"\b(add|added|adds|creat|new|introduc|set up|wrote|write|bump|enable|install)\w*", re.I)
@@ -656,7 +656,7 @@ def _additive(text):
 
 
 # ---------------------------------------------------------------------------
-# Part 4.1: Run log model
+# Run log model
 # ---------------------------------------------------------------------------
 
 READ_TOOLS = frozenset({"read_file", "search_files", "skill_view"})
@@ -716,7 +716,7 @@ def _empty_search(commands):
 
 
 # ---------------------------------------------------------------------------
-# Part 4.2: Verdict computation
+# Verdict computation
 # ---------------------------------------------------------------------------
 
 EMPTY_RE = re.compile(r"\b(0 hits?|no (?:hits|matches|results)|nothing found|returns? (?:nothing|empty)|empty)\b", re.I)
@@ -846,7 +846,7 @@ def verify(claim, L):
 
 
 # ---------------------------------------------------------------------------
-# Module-like namespaces with the spec's names (parallel to the compiled ones)
+# Module-like namespaces with the system's names (parallel to the compiled ones)
 # ---------------------------------------------------------------------------
 
 

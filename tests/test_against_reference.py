@@ -6,7 +6,7 @@ against the pure-Python reference (tests/reference.py).
     report against the run's log;
 (c) hypothesis property tests over generated texts, run logs and claims, for
     every function pair the compiled module exposes (private ones included,
-    looked up under the spec's name, then with/without a leading underscore).
+    looked up under the system's name, then with/without a leading underscore).
 
 Everything skips while vorlane_core (or the function) is not importable, and
 the corpus tests skip when ../shared/corpus is absent.
@@ -56,7 +56,7 @@ SETTINGS = settings(
 
 
 def impl(mod, name):
-    """The compiled function ``name`` (spec name, or with/without a leading "_")."""
+    """The compiled function ``name`` (public name, or with/without a leading "_")."""
     if mod is None:
         pytest.skip("compiled module not importable yet")
     f = lookup(mod, name)

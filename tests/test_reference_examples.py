@@ -1,13 +1,13 @@
-"""The spec's "Edge cases worth testing", table by table, Part by Part.
+"""The documented edge cases of every function, table by table.
 
 Every table runs against both implementations: ``reference`` (tests/reference.py)
 and ``compiled`` (vorlane_core.extract / vorlane_core.verify).  The compiled
 cases skip while the module or the function is not importable yet.  Private
-functions are looked up on the compiled module under the spec's name (and,
+functions are looked up on the compiled module under the system's name (and,
 failing that, with or without a leading underscore); absent ones skip.
 
-Texts that the spec writes between single curly quotes appear here as plain
-Python strings; ⟨…⟩ code spans of the spec are written with backticks.
+Example texts written between single curly quotes appear here as plain
+Python strings; ⟨…⟩ code spans are written with backticks.
 """
 
 import collections
@@ -72,7 +72,7 @@ def ids(table):
 
 
 # ---------------------------------------------------------------------------
-# Part 1.1: fence stripping and sentence splitting
+# fence stripping and sentence splitting
 # ---------------------------------------------------------------------------
 
 SENTENCES = [
@@ -132,7 +132,7 @@ def test_strip_fences(X, text, expected):
 
 
 # ---------------------------------------------------------------------------
-# Part 1.2: unit splitting
+# unit splitting
 # ---------------------------------------------------------------------------
 
 SPLIT_UNITS = [
@@ -210,7 +210,7 @@ def test_split_units(X, report, expected):
 
 
 # ---------------------------------------------------------------------------
-# Part 1.3: command-line entry
+# command-line entry
 # ---------------------------------------------------------------------------
 
 RECORDS = [
@@ -295,7 +295,7 @@ def test_command_entry_failures(which, tmp_path):
 
 
 # ---------------------------------------------------------------------------
-# Part 2.1: literal targets
+# literal targets
 # ---------------------------------------------------------------------------
 
 LITERAL_TARGETS = [
@@ -363,7 +363,7 @@ def test_tidy(X, x, expected):
 
 
 # ---------------------------------------------------------------------------
-# Part 2.2: kind heuristics (strong kind / heuristic kind)
+# kind heuristics (strong kind / heuristic kind)
 # ---------------------------------------------------------------------------
 
 KIND_HEURISTICS = [
@@ -427,7 +427,7 @@ def test_extract_constants(X):
 
 
 # ---------------------------------------------------------------------------
-# Part 2.3: model classification client (merge of an answer; request body)
+# model classification client (merge of an answer; request body)
 # ---------------------------------------------------------------------------
 
 U_EDIT = "Updated config.toml to enable caching"  # strong: file_changed
@@ -632,7 +632,7 @@ def test_model_path_compiled(model_server):
 
 
 # ---------------------------------------------------------------------------
-# Part 2.4: claim extraction driver
+# claim extraction driver
 # ---------------------------------------------------------------------------
 
 
@@ -685,7 +685,7 @@ def test_extract_claims_reference_merge():
 
 
 # ---------------------------------------------------------------------------
-# Part 3.1: literal atoms and normalisation (HOME=/home/u)
+# literal atoms and normalisation (HOME=/home/u)
 # ---------------------------------------------------------------------------
 
 ATOMS = [
@@ -813,7 +813,7 @@ def test_norm(V, s, expected):
 
 
 # ---------------------------------------------------------------------------
-# Part 3.2: literal variants (order free)
+# literal variants (order free)
 # ---------------------------------------------------------------------------
 
 VARIANTS = [
@@ -843,7 +843,7 @@ def test_variants(V, lit, expected):
 
 
 # ---------------------------------------------------------------------------
-# Part 3.3: matching in texts
+# matching in texts
 # ---------------------------------------------------------------------------
 
 IN = [
@@ -940,7 +940,7 @@ def test_matcher_type_errors(V, name, lit, texts):
 
 
 # ---------------------------------------------------------------------------
-# Parts 4.1 and 4.2: run log views and verdicts
+# run log views and verdicts
 # ---------------------------------------------------------------------------
 
 
@@ -1136,7 +1136,7 @@ VERIFY = [
 @pytest.mark.parametrize("name,claim_,L,expected", VERIFY, ids=[r[0] for r in VERIFY])
 def test_verify(V, name, claim_, L, expected):
     got = V.verify(claim_, L)
-    if expected is None:  # the float case: computed from the spec's JSON text
+    if expected is None:  # the float case: computed from the documented JSON text
         assert got == (
             "verified",
             "; ".join("`%s` in external action" % a for a in ["1e+16", "[1.0", "1e-05", "-Infinity]", ": NaN}"]),
