@@ -7,7 +7,7 @@ APT_PACKAGES := libpcre2-dev nlohmann-json3-dev libcurl4-openssl-dev libicu-dev 
 PY_PACKAGES := scikit-build-core nanobind pytest hypothesis ninja
 BUILD_DIR := build/release
 
-.PHONY: deps install demo test inspect bench clean
+.PHONY: deps install demo test test-cpp inspect bench clean
 
 deps:
 	@missing=""; for p in $(APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -30,8 +30,14 @@ inspect: install
 # Run from tests/ so that the source tree's vorlane_core/ (which has no
 # compiled modules) never shadows the installed package, in the tests or in
 # the commands they start.
-test: install
+test: install test-cpp
 	cd tests && $(PYTHON) -m pytest -q
+
+# C++ unit tests of the core (no Python involved).
+test-cpp: deps
+	cmake -S . -B build/cpp-tests -DVORLANE_CPP_TESTS=ON -DVORLANE_PYTHON=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build/cpp-tests -j2
+	@set -e; for t in build/cpp-tests/test_*; do [ -x "$$t" ] && "$$t"; done
 
 bench: install
 	$(PYTHON) -P bench/bench_extract.py

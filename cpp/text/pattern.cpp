@@ -72,7 +72,8 @@ std::size_t group_length(std::string_view rest) {
 bool optional_after(std::string_view rest, std::size_t token_len) {
   if (token_len >= rest.size()) return false;
   char q = rest[token_len];
-  return q == '?' || q == '*' || (q == '{' && token_len + 1 < rest.size() && rest[token_len + 1] == '0');
+  return q == '?' || q == '*' ||
+         (q == '{' && token_len + 1 < rest.size() && (rest[token_len + 1] == '0' || rest[token_len + 1] == ','));
 }
 
 bool starts_with_word_char(std::string_view rest) {
