@@ -25,7 +25,7 @@ demo: install
 	cd examples && vorlane check report.md --log run.json; status=$$?; [ $$status -le 1 ]
 
 inspect: install
-	cd /tmp && $(PYTHON) -m vorlane_core.extract $(CURDIR)/examples/report.md
+	$(PYTHON) -m vorlane_core.extract examples/report.md
 
 # Run from tests/ so that the source tree's vorlane_core/ (which has no
 # compiled modules) never shadows the installed package, in the tests or in

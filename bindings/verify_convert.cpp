@@ -116,6 +116,17 @@ bool immutable_scalar(PyObject* v) {
 // A text field value that a reused conversion may keep: an exact str or None.
 bool plain_text(PyObject* v) { return v == Py_None || PyUnicode_CheckExact(v); }
 
+// Reads one text field of a record; a missing key or a value that is not a
+// text becomes a fault that the core raises when it first reads the field.
+void read_text_field(PyObject* rec, PyObject* key, const char* what, verify::TextField& f, CallState& st,
+                     Collect& col) {
+  nb::object v;
+  f.fault = read_key(rec, key, st, v);
+  if (f.fault >= 0) return;
+  if (!plain_text(v.ptr())) col.reusable = false;
+  f.value = text_value(v.ptr(), what, st);
+}
+
 void convert_event(PyObject* e, verify::Event& ev, CallState& st, Collect& col) {
   const Keys& k = keys();
   if (!PyDict_CheckExact(e)) col.reusable = false;
@@ -148,40 +159,20 @@ void convert_event(PyObject* e, verify::Event& ev, CallState& st, Collect& col) 
     else ev.wrote = r == 1;
   }
   if (ev.wrote_fault < 0 && ev.wrote) {
-    nb::object p;
-    ev.payload.fault = read_key(e, k.payload, st, p);
-    if (ev.payload.fault < 0) {
-      if (!plain_text(p.ptr())) col.reusable = false;
-      ev.payload.value = text_value(p.ptr(), "'payload' of an event", st);
-    }
+    read_text_field(e, k.payload, "'payload' of an event", ev.payload, st, col);
   }
   if (ev.tool_fault < 0 &&
       (ev.tool == verify::Event::Tool::Terminal || ev.tool == verify::Event::Tool::ExecuteCode)) {
-    nb::object c;
-    ev.command.fault = read_key(e, k.command, st, c);
-    if (ev.command.fault < 0) {
-      if (!plain_text(c.ptr())) col.reusable = false;
-      ev.command.value = text_value(c.ptr(), "'command' of an event", st);
-    }
+    read_text_field(e, k.command, "'command' of an event", ev.command, st, col);
   }
-  nb::object o;
-  ev.output.fault = read_key(e, k.output, st, o);
-  if (ev.output.fault < 0) {
-    if (!plain_text(o.ptr())) col.reusable = false;
-    ev.output.value = text_value(o.ptr(), "'output' of an event", st);
-  }
+  read_text_field(e, k.output, "'output' of an event", ev.output, st, col);
 }
 
 void convert_command(PyObject* r, verify::Command& c, CallState& st, Collect& col) {
   const Keys& k = keys();
   if (!PyDict_CheckExact(r)) col.reusable = false;
 
-  nb::object cmd;
-  c.command.fault = read_key(r, k.command, st, cmd);
-  if (c.command.fault < 0) {
-    if (!plain_text(cmd.ptr())) col.reusable = false;
-    c.command.value = text_value(cmd.ptr(), "'command' of a command record", st);
-  }
+  read_text_field(r, k.command, "'command' of a command record", c.command, st, col);
 
   nb::object ec;
   c.exit_fault = read_key(r, k.exit_code, st, ec);
@@ -205,12 +196,7 @@ void convert_command(PyObject* r, verify::Command& c, CallState& st, Collect& co
     }
   }
 
-  nb::object out;
-  c.output.fault = read_key(r, k.output, st, out);
-  if (c.output.fault < 0) {
-    if (!plain_text(out.ptr())) col.reusable = false;
-    c.output.value = text_value(out.ptr(), "'output' of a command record", st);
-  }
+  read_text_field(r, k.output, "'output' of a command record", c.output, st, col);
 }
 
 void convert_written_entry(PyObject* p, verify::TextValue& v, CallState& st, Collect& col) {

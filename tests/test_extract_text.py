@@ -103,3 +103,21 @@ def test_large_inputs_complete():
     bullets = "".join(f"- Fixed bug {i} in mod{i}.py\n" for i in range(100000))
     units = extract.split_units(bullets)
     assert len(units) == 100000 and units[-1] == "Fixed bug 99999 in mod99999.py"
+
+
+def test_inspection_command_from_a_checkout():
+    """Run from the project root, where the source package (without compiled
+    modules) comes first on sys.path, the command still finds the compiled
+    module and prints one two-line record per Unit."""
+    import pathlib
+    import subprocess
+    import sys
+
+    root = pathlib.Path(__file__).resolve().parents[1]
+    report = root / "examples" / "report.md"
+    p = subprocess.run([sys.executable, "-m", "vorlane_core.extract", "examples/report.md"],
+                       cwd=root, capture_output=True, timeout=60)
+    assert p.returncode == 0, p.stderr
+    expected = "".join(extract._inspection_record(u) for u in extract.split_units(report.read_text(encoding="utf-8")))
+    assert p.stdout.decode("utf-8") == expected
+    assert p.stdout.count(b"\n") == 2 * len(extract.split_units(report.read_text(encoding="utf-8"))) > 0
