@@ -233,9 +233,23 @@ std::string error_text(int rc) {
 struct Pattern::Impl {
   pcre2_code* code = nullptr;
   uint32_t groups = 0;
+  // The top-level alternatives compiled one by one, for existence tests:
+  // "A|B" matches somewhere exactly when A or B does, and each alternative
+  // alone keeps PCRE2's fast start-of-match scanning, which the combination
+  // often loses.  Empty when the pattern has a single alternative.
+  std::vector<pcre2_code*> alternatives;
+
+  ~Impl() {
+    pcre2_code_free(code);
+    for (pcre2_code* c : alternatives) pcre2_code_free(c);
+  }
+
+  bool run(std::string_view s, std::size_t start, uint32_t opts, Match* m) const {
+    return run_code(code, s, start, opts, m);
+  }
 
   // Runs one match.  Returns false on no match; throws on engine errors.
-  bool run(std::string_view s, std::size_t start, uint32_t opts, Match* m) const {
+  bool run_code(const pcre2_code* code, std::string_view s, std::size_t start, uint32_t opts, Match* m) const {
     ThreadResources& r = resources();
     int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), start, opts, r.md, r.mctx);
     if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
@@ -262,37 +276,80 @@ struct Pattern::Impl {
   }
 };
 
-Pattern::Pattern(std::string_view python_source, unsigned flags, Mode mode)
-    : impl_(new Impl), source_(python_source), flags_(flags), mode_(mode) {
+namespace {
+
+// The top-level alternatives of a pattern text (outside groups and classes).
+std::vector<std::string_view> top_level_alternatives(std::string_view p) {
+  std::vector<std::string_view> out;
+  int depth = 0;
+  bool in_class = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    char c = p[i];
+    if (c == '\\') { ++i; continue; }
+    if (in_class) { if (c == ']') in_class = false; continue; }
+    if (c == '[') {
+      in_class = true;
+      if (i + 1 < p.size() && p[i + 1] == '^') ++i;
+      if (i + 1 < p.size() && p[i + 1] == ']') ++i;
+      continue;
+    }
+    if (c == '(') ++depth;
+    else if (c == ')') --depth;
+    else if (c == '|' && depth == 0) {
+      out.push_back(p.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  out.push_back(p.substr(start));
+  return out;
+}
+
+pcre2_code* compile_code(std::string_view python_source, unsigned flags, Pattern::Mode mode) {
   std::string pcre = translate_pattern(python_source);
   uint32_t opts = PCRE2_UTF | PCRE2_UCP;
-  if (flags & IGNORECASE) opts |= PCRE2_CASELESS;
-  if (flags & DOTALL) opts |= PCRE2_DOTALL;
-  if (flags & MULTILINE) opts |= PCRE2_MULTILINE | PCRE2_ALT_CIRCUMFLEX;
-  if (mode == Mode::Match) opts |= PCRE2_ANCHORED;
-  if (mode == Mode::FullMatch) opts |= PCRE2_ANCHORED | PCRE2_ENDANCHORED;
+  if (flags & Pattern::IGNORECASE) opts |= PCRE2_CASELESS;
+  if (flags & Pattern::DOTALL) opts |= PCRE2_DOTALL;
+  if (flags & Pattern::MULTILINE) opts |= PCRE2_MULTILINE | PCRE2_ALT_CIRCUMFLEX;
+  if (mode == Pattern::Mode::Match) opts |= PCRE2_ANCHORED;
+  if (mode == Pattern::Mode::FullMatch) opts |= PCRE2_ANCHORED | PCRE2_ENDANCHORED;
   pcre2_compile_context* cctx = pcre2_compile_context_create(nullptr);
   pcre2_set_newline(cctx, PCRE2_NEWLINE_LF);
   int err = 0;
   PCRE2_SIZE erroff = 0;
-  impl_->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pcre.data()), pcre.size(), opts, &err, &erroff, cctx);
+  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pcre.data()), pcre.size(), opts, &err, &erroff, cctx);
   pcre2_compile_context_free(cctx);
-  if (!impl_->code) {
-    delete impl_;
-    throw PatternError("cannot compile pattern " + std::string(python_source) + ": " + error_text(err));
-  }
-  pcre2_jit_compile(impl_->code, PCRE2_JIT_COMPLETE);  // falls back to the interpreter if JIT is unavailable
-  pcre2_pattern_info(impl_->code, PCRE2_INFO_CAPTURECOUNT, &impl_->groups);
-  if (impl_->groups > static_cast<uint32_t>(Match::kMaxGroups)) {
-    pcre2_code_free(impl_->code);
-    delete impl_;
-    throw PatternError("too many groups in pattern " + std::string(python_source));
-  }
+  if (!code) throw PatternError("cannot compile pattern " + std::string(python_source) + ": " + error_text(err));
+  pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);  // falls back to the interpreter if JIT is unavailable
+  return code;
 }
 
-Pattern::~Pattern() {
-  pcre2_code_free(impl_->code);
-  delete impl_;
+}  // namespace
+
+Pattern::Pattern(std::string_view python_source, unsigned flags, Mode mode)
+    : impl_(new Impl), source_(python_source), flags_(flags), mode_(mode) {
+  std::unique_ptr<Impl> guard(impl_);
+  impl_->code = compile_code(python_source, flags, mode);
+  pcre2_pattern_info(impl_->code, PCRE2_INFO_CAPTURECOUNT, &impl_->groups);
+  if (impl_->groups > static_cast<uint32_t>(Match::kMaxGroups))
+    throw PatternError("too many groups in pattern " + std::string(python_source));
+  std::vector<std::string_view> alts = top_level_alternatives(python_source);
+  if (alts.size() > 1)
+    for (std::string_view a : alts) impl_->alternatives.push_back(compile_code(a, flags, mode));
+  guard.release();
+}
+
+Pattern::~Pattern() { delete impl_; }
+
+bool Pattern::test(std::string_view s) const {
+  if (impl_->alternatives.empty()) return search(s, nullptr, 0);
+  Subject subj(s);
+  uint32_t opts = 0;
+  for (const pcre2_code* c : impl_->alternatives) {
+    if (impl_->run_code(c, subj.view, 0, opts, nullptr)) return true;
+    opts = PCRE2_NO_UTF_CHECK;  // checked by the first run
+  }
+  return false;
 }
 
 bool Pattern::search(std::string_view s, Match* m, std::size_t start) const {

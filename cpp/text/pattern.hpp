@@ -74,7 +74,7 @@ class Pattern {
   bool search(std::string_view s, Match* m = nullptr, std::size_t start = 0) const;
 
   // True when there is any match (no capture work).
-  bool test(std::string_view s) const { return search(s, nullptr, 0); }
+  bool test(std::string_view s) const;
 
   // All non-overlapping matches, left to right (Python's finditer rules for
   // empty matches).  The callback returns false to stop early.
