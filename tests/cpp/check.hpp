@@ -4,10 +4,23 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 namespace check {
 inline int failures = 0;
 inline int checks = 0;
+
+// A value as text for a failure message.
+template <class T>
+std::string show(const T& v) {
+  if constexpr (std::is_convertible_v<const T&, std::string_view>)
+    return std::string(std::string_view(v).substr(0, 200));
+  else if constexpr (std::is_arithmetic_v<T>)
+    return std::to_string(v);
+  else
+    return "(value)";
+}
 
 inline int finish(const char* name) {
   std::printf("%s: %d checks, %d failed\n", name, checks, failures);
@@ -31,6 +44,8 @@ inline int finish(const char* name) {
     auto e_ = (expected);                                                             \
     if (!(a_ == e_)) {                                                                \
       ++check::failures;                                                              \
-      std::printf("FAIL %s:%d: %s == %s\n", __FILE__, __LINE__, #actual, #expected);  \
+      std::printf("FAIL %s:%d: %s == %s\n  got:      %s\n  expected: %s\n", __FILE__,   \
+                  __LINE__, #actual, #expected, check::show(a_).c_str(),              \
+                  check::show(e_).c_str());                                           \
     }                                                                                 \
   } while (0)

@@ -5,33 +5,11 @@
 #include <limits>
 #include <string>
 
+#include "check.hpp"
 #include "json/json_text.hpp"
 
 using vorlane::json::Value;
 namespace json = vorlane::json;
-
-static int failures = 0;
-static int checks = 0;
-
-#define CHECK_EQ(actual, expected)                                                      \
-  do {                                                                                  \
-    ++checks;                                                                           \
-    std::string a_ = (actual), e_ = (expected);                                         \
-    if (a_ != e_) {                                                                     \
-      ++failures;                                                                       \
-      std::printf("FAIL %s:%d\n  got:      %s\n  expected: %s\n", __FILE__, __LINE__,   \
-                  a_.substr(0, 200).c_str(), e_.substr(0, 200).c_str());                \
-    }                                                                                   \
-  } while (0)
-
-#define CHECK(cond)                                                     \
-  do {                                                                  \
-    ++checks;                                                           \
-    if (!(cond)) {                                                      \
-      ++failures;                                                       \
-      std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond);       \
-    }                                                                   \
-  } while (0)
 
 static std::string str_json(std::string_view s) {
   std::string out;
@@ -182,6 +160,5 @@ int main() {
   test_strings();
   test_values();
   test_deep_nesting();
-  std::printf("%d checks, %d failures\n", checks, failures);
-  return failures ? 1 : 0;
+  return check::finish("test_json_text");
 }

@@ -6,24 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "check.hpp"
 #include "extract/claims.hpp"
 #include "extract/classify.hpp"
 #include "extract/errors.hpp"
 #include "extract/http_post.hpp"
 
 using namespace vorlane::extract;
-
-static int failures = 0;
-static int checks = 0;
-
-#define CHECK(cond)                                                \
-  do {                                                             \
-    ++checks;                                                      \
-    if (!(cond)) {                                                 \
-      ++failures;                                                  \
-      std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond);  \
-    }                                                              \
-  } while (0)
 
 template <class F>
 static bool throws_reply(F&& f, ReplyError::Kind kind, const char* key = nullptr) {
@@ -199,6 +188,5 @@ int main() {
   test_merge_answer();
   test_merge_targets();
   test_transport_errors();
-  std::printf("%d checks, %d failures\n", checks, failures);
-  return failures ? 1 : 0;
+  return check::finish("test_model_reply");
 }
