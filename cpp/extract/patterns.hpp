@@ -22,13 +22,7 @@ struct Patterns {
 // The shared instance (thread-safe lazy construction).
 const Patterns& patterns();
 
-// Name, Python pattern text and re flags (re.I = 2, re.S = 16, re.M = 8) of
-// every public pattern constant, for the host bindings.
-struct PatternInfo {
-  const char* name;
-  std::string_view source;
-  int re_flags;
-};
+// The module's public pattern constants, for the host bindings.
 std::vector<PatternInfo> exported_patterns();
 
 }  // namespace vorlane::extract

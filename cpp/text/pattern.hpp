@@ -97,6 +97,14 @@ class Pattern {
   Mode mode_;
 };
 
+// Name, pattern text (Python `re` syntax) and `re` flags (re.I = 2, re.M = 8,
+// re.S = 16) of a module's public pattern constant, for the host bindings.
+struct PatternInfo {
+  const char* name;
+  std::string_view source;
+  int re_flags;
+};
+
 // Translates a Python `re` pattern text into PCRE2 syntax with the same
 // meaning (exposed for tests).
 std::string translate_pattern(std::string_view python_source);

@@ -33,13 +33,7 @@ struct Patterns {
 
 const Patterns& patterns();
 
-// Name, pattern text (Python `re` syntax) and `re` flags (re.I = 2) of the
-// module's public pattern constants, for the host bindings.
-struct PatternInfo {
-  const char* name;
-  std::string_view source;
-  int re_flags;
-};
+// The module's public pattern constants, for the host bindings.
 std::vector<PatternInfo> exported_patterns();
 
 // The tool names whose calls only read.
