@@ -21,24 +21,37 @@ bool is_space(char32_t c) {
   }
 }
 
+namespace {
+
+// The host's character database is Unicode 14.0 (Python 3.11, like PCRE2
+// 10.42); ICU's may be newer.  A code point assigned after 14.0 is
+// unassigned to the host: no letter, no digit.
+bool newer_than_host(char32_t c) {
+  UVersionInfo age;
+  u_charAge(static_cast<UChar32>(c), age);
+  return age[0] > 14;
+}
+
+}  // namespace
+
 bool is_word(char32_t c) {
   if (c < 0x80) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
   }
   if (c >= 0xD800 && c <= 0xDFFF) return false;
   int32_t mask = U_GET_GC_MASK(static_cast<UChar32>(c));
-  return (mask & (U_GC_L_MASK | U_GC_N_MASK)) != 0;
+  return (mask & (U_GC_L_MASK | U_GC_N_MASK)) != 0 && !newer_than_host(c);
 }
 
 bool is_decimal(char32_t c) {
   if (c < 0x80) return c >= '0' && c <= '9';
-  return u_charType(static_cast<UChar32>(c)) == U_DECIMAL_DIGIT_NUMBER;
+  return u_charType(static_cast<UChar32>(c)) == U_DECIMAL_DIGIT_NUMBER && !newer_than_host(c);
 }
 
 bool is_digit(char32_t c) {
   if (c < 0x80) return c >= '0' && c <= '9';
   int t = u_getIntPropertyValue(static_cast<UChar32>(c), UCHAR_NUMERIC_TYPE);
-  return t == U_NT_DECIMAL || t == U_NT_DIGIT;
+  return (t == U_NT_DECIMAL || t == U_NT_DIGIT) && !newer_than_host(c);
 }
 
 bool has_decimal(std::string_view s) {
