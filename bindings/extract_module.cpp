@@ -24,10 +24,11 @@ auto with_text(nb::handle o, const char* name, F&& f) {
   return f(s);
 }
 
-nb::tuple str_tuple(const auto& items) {
+// An immutable ordered list of texts (a tuple that also equals a list).
+nb::object const_list(const auto& items) {
   nb::list l;
   for (std::string_view s : items) l.append(py::to_str(s));
-  return nb::tuple(l);
+  return nb::module_::import_("vorlane_core._constants").attr("ConstList")(l);
 }
 
 }  // namespace
@@ -69,8 +70,8 @@ NB_MODULE(extract, m) {
     return py::to_str(with_text(unit, "unit", [](std::string_view s) { return extract::inspection_record(s); }));
   }, nb::arg("unit"));
 
-  m.attr("ABBR") = str_tuple(extract::ABBR);
-  m.attr("KINDS") = str_tuple(extract::KINDS);
+  m.attr("ABBR") = const_list(extract::ABBR);
+  m.attr("KINDS") = const_list(extract::KINDS);
 
   // Pattern constants are exposed as Python pattern objects holding the
   // exact pattern text and flags; matching in this module is done by the

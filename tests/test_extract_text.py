@@ -121,3 +121,15 @@ def test_inspection_command_from_a_checkout():
     expected = "".join(extract._inspection_record(u) for u in extract.split_units(report.read_text(encoding="utf-8")))
     assert p.stdout.decode("utf-8") == expected
     assert p.stdout.count(b"\n") == 2 * len(extract.split_units(report.read_text(encoding="utf-8"))) > 0
+
+
+def test_sequence_constants_are_immutable_lists():
+    abbr = ["e.g.", "i.e.", "vs.", "etc.", "approx.", "cf.", "no.", "fig."]
+    kinds = ["file_changed", "command_ran", "result_observed", "external_action", "other"]
+    assert extract.ABBR == abbr and extract.ABBR == tuple(abbr) and list(extract.ABBR) == abbr
+    assert extract.KINDS == kinds and extract.KINDS != kinds[:4] and extract.KINDS != kinds[::-1]
+    with pytest.raises((TypeError, AttributeError)):
+        extract.KINDS[0] = "x"
+    with pytest.raises(AttributeError):
+        extract.KINDS.append("x")
+    assert {extract.KINDS: 1}[tuple(kinds)] == 1  # hashable like a tuple
