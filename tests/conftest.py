@@ -40,6 +40,20 @@ def compiled(name, probe):
     return mod if hasattr(mod, probe) else None
 
 
+@pytest.fixture(params=["compiled", "reference"])
+def V(request, monkeypatch):
+    """The verify module, compiled or the reference, with HOME=/home/u."""
+    monkeypatch.setenv("HOME", "/home/u")
+    if request.param == "reference":
+        import reference
+
+        return reference.verify_module
+    mod = compiled("vorlane_core.verify", "verify")
+    if mod is None:
+        pytest.skip("vorlane_core.verify not built")
+    return mod
+
+
 def child_env(**extra):
     """Environment for a child interpreter that imports the same vorlane_core
     as this process (same sys.path, no proxies, UTF-8 standard streams)."""

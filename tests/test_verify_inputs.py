@@ -10,22 +10,8 @@ import collections
 
 import pytest
 
-from conftest import compiled
-
-import reference as R
 
 NF = " not found in any write, command or output"
-
-
-@pytest.fixture(params=["compiled", "reference"])
-def V(request, monkeypatch):
-    monkeypatch.setenv("HOME", "/home/u")
-    if request.param == "reference":
-        return R.verify_module
-    mod = compiled("vorlane_core.verify", "verify")
-    if mod is None:
-        pytest.skip("vorlane_core.verify not built")
-    return mod
 
 
 ABSENT = object()

@@ -15,7 +15,6 @@ import pytest
 
 from conftest import compiled
 
-import reference as R
 
 hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
@@ -24,16 +23,6 @@ from hypothesis import strategies as st  # noqa: E402
 NF = " not found in any write, command or output"
 RO = " seen only in read output; no write or command touched it"
 CV = compiled("vorlane_core.verify", "verify")
-
-
-@pytest.fixture(params=["compiled", "reference"])
-def V(request, monkeypatch):
-    monkeypatch.setenv("HOME", "/home/u")
-    if request.param == "reference":
-        return R.verify_module
-    if CV is None:
-        pytest.skip("vorlane_core.verify not built")
-    return CV
 
 
 def needs_compiled():

@@ -10,9 +10,6 @@ over it or one of its conditions fails.
 
 import pytest
 
-from conftest import compiled
-
-import reference as R
 
 HOME = "/home/u"
 NF = " not found in any write, command or output"
@@ -21,17 +18,6 @@ PRE = " appears only in content the agent read; never in anything it wrote or ra
 MN = "a mention, not a claim of work: "
 NL = " not in this turn's log"
 SEP = " \u00b7 unchecked: "
-
-
-@pytest.fixture(params=["compiled", "reference"])
-def V(request, monkeypatch):
-    monkeypatch.setenv("HOME", HOME)
-    if request.param == "reference":
-        return R.verify_module
-    mod = compiled("vorlane_core.verify", "verify")
-    if mod is None:
-        pytest.skip("vorlane_core.verify not built")
-    return mod
 
 
 def ev(tool, wrote=False, payload=None, output="", command=None):
