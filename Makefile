@@ -46,6 +46,7 @@ test-cpp: deps
 # ThreadSanitizer driver need clang 14 and its runtime libraries.
 FUZZ_APT_PACKAGES := clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?=
 
 fuzz-deps: deps
 	@missing=""; for p in $(FUZZ_APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -55,10 +56,11 @@ fuzz-deps: deps
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
 	fi
 
-# Every fuzz target (fuzz/fuzz_*.cpp) for FUZZ_SECONDS each, after replaying
-# the inputs kept under tests/regressions/; counts go to fuzz/out/summary.txt.
+# Every fuzz target (fuzz/fuzz_*.cpp) for FUZZ_SECONDS each (or FUZZ_RUNS
+# executions each), after replaying the inputs kept under tests/regressions/;
+# execution counts go to fuzz/out/summary.txt.
 fuzz: fuzz-deps
-	$(MAKE) -f fuzz/Makefile fuzz FUZZ_SECONDS=$(FUZZ_SECONDS) PYTHON=$(PYTHON)
+	$(MAKE) -f fuzz/Makefile fuzz FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_RUNS=$(FUZZ_RUNS) PYTHON=$(PYTHON)
 
 # The core run from 8 threads on shared inputs under ThreadSanitizer.
 test-tsan: fuzz-deps

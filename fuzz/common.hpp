@@ -162,7 +162,6 @@ inline void check_norm_shape(std::string_view in, std::string_view out) {
     i = j;
   }
   std::string_view core = vorlane::uni::strip(in);
-  static constexpr std::u32string_view quotes = U"`'\"";
   auto is_quote = [](char c) { return c == '`' || c == '\'' || c == '"'; };
   if (!out.empty() && out.front() == ' ')
     FUZZ_CHECK(!core.empty() && is_quote(core.front()),
@@ -170,7 +169,6 @@ inline void check_norm_shape(std::string_view in, std::string_view out) {
   if (!out.empty() && out.back() == ' ')
     FUZZ_CHECK(!core.empty() && is_quote(core.back()),
                "norm output ends with a space that no stripped quote explains: " + show(in));
-  (void)quotes;
 }
 
 }  // namespace fuzz

@@ -2,7 +2,8 @@
 # Runs the fuzz targets named on the command line, one after the other:
 #   1. replays every input kept under tests/regressions/<target>/;
 #   2. seeds fuzz/corpus-<target>/ (fuzz/seeds.py);
-#   3. fuzzes for FUZZ_SECONDS (default 60) in one process.
+#   3. fuzzes for FUZZ_SECONDS (default 60) in one process, or, when
+#      FUZZ_RUNS is set, for exactly FUZZ_RUNS executions.
 # Logs and crash inputs go to fuzz/out/; fuzz/out/summary.txt gets one line
 # per target with its execution count.  Exits non-zero when any replay or
 # fuzz run found a crash, a sanitizer report or an invariant failure.
@@ -47,13 +48,21 @@ for t in "$@"; do
   "$PYTHON" "$ROOT/fuzz/seeds.py" "$t" "$corpus" || { status=1; continue; }
   dict=()
   [ -f "$ROOT/fuzz/$t.dict" ] && dict=(-dict="$ROOT/fuzz/$t.dict")
+  if [ -n "${FUZZ_RUNS:-}" ]; then
+    bound=(-runs="$FUZZ_RUNS")
+    what="$FUZZ_RUNS runs"
+  else
+    bound=(-max_total_time="$SECONDS_EACH")
+    what="$SECONDS_EACH s"
+  fi
+  started=$(date +%s)
   # shellcheck disable=SC2086
-  "$bin" "$corpus" -max_total_time="$SECONDS_EACH" -max_len="$(max_len "$t")" -timeout=25 \
+  "$bin" "$corpus" "${bound[@]}" -max_len="$(max_len "$t")" -timeout=25 \
     -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$OUT/$t-" "${dict[@]}" ${FUZZ_FLAGS:-} \
     > "$OUT/$t.log" 2>&1
   rc=$?
   execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$OUT/$t.log" | grep -o '[0-9]*$' | tail -1)
-  line="$(date -u +%FT%TZ) $t: ${execs:-?} executions in ${SECONDS_EACH} s, exit $rc"
+  line="$(date -u +%FT%TZ) $t: ${execs:-?} executions in $(( $(date +%s) - started )) s (bound: $what), exit $rc"
   echo "$line" | tee -a "$OUT/summary.txt"
   if [ $rc -ne 0 ]; then
     echo "$t: FAILED (see $OUT/$t.log)"
