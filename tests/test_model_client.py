@@ -227,8 +227,11 @@ def test_fenced_answers_are_accepted(model, content):
         '{"units": {"1": {"kind": "other", "targets": [NaN]}}}',
         "{'units': {}}",
         OK_ANSWER + " " + OK_ANSWER,
+        OK_ANSWER + "\x00",  # the JSON parser must not stop at a NUL
+        OK_ANSWER + "\x00garbage",
     ],
-    ids=["JSON-caps", "Json", "trailing-text", "leading-text", "empty", "truncated", "bom", "nan", "single-quotes", "two-values"],
+    ids=["JSON-caps", "Json", "trailing-text", "leading-text", "empty", "truncated", "bom", "nan", "single-quotes",
+         "two-values", "nul-after", "nul-then-text"],
 )
 def test_invalid_answer_falls_back_to_heuristics(model, content):
     # H_RUN's heuristic kind is command_ran; no model target survives.
@@ -458,6 +461,8 @@ def test_reply_encodings(model, encode):
         b"\xef\xbb\xbf\xef\xbb\xbf{}",  # one byte-order mark is dropped, not two
         b"\xff\xfe" + '{"choices": []}'.encode("utf-16-le") + b"\x00",  # odd UTF-16 length
         '{"choices": []}'.encode("utf-32-le")[:-1],
+        b'{"choices": [{"message": {"content": "{}"}}]}\x00not json',  # valid prefix, then NUL
+        b'{"choices": [{"message": {"content": "{}"}}]}\x00',
     ],
 )
 def test_undecodable_reply_raises_value_error(model, body):

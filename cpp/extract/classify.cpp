@@ -154,6 +154,13 @@ std::optional<ojson> parse_json(const std::string& text, std::string* error) {
     if (error) *error = "unexpected byte-order mark at the start of the JSON text";
     return std::nullopt;
   }
+  // The parser stops at a NUL byte as if the input ended there, which would
+  // accept a valid prefix followed by anything.  A raw NUL is never valid
+  // JSON (inside a string it must be escaped), so refuse it outright.
+  if (std::size_t nul = text.find('\0'); nul != std::string::npos) {
+    if (error) *error = "NUL character at byte " + std::to_string(nul) + " is not valid JSON";
+    return std::nullopt;
+  }
   try {
     return ojson::parse(text);
   } catch (const ojson::exception& e) {
