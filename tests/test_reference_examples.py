@@ -18,6 +18,7 @@ import sys
 import pytest
 
 from conftest import TEST_MODEL, child_env, compiled, envelope
+from runlog_builders import cmd, log
 
 import reference as R
 
@@ -951,12 +952,6 @@ def ev(tool, output="", wrote=False, payload=None, command=None):
     return e
 
 
-def log(events=(), external=(), written=(), commands=()):
-    return {"events": list(events), "external": list(external), "written": list(written), "commands": list(commands)}
-
-
-def cmd(command, exit_code=0, output=""):
-    return {"command": command, "exit_code": exit_code, "output": output}
 
 
 def claim(kind, text, targets):

@@ -10,24 +10,12 @@ import collections
 
 import pytest
 
+from runlog_builders import ABSENT, ev, log
+
 
 NF = " not found in any write, command or output"
 
 
-ABSENT = object()
-
-
-def ev(tool="write_file", wrote=False, payload=ABSENT, output="", command=ABSENT):
-    e = {"tool": tool, "wrote": wrote, "output": output}
-    if payload is not ABSENT:
-        e["payload"] = payload
-    if command is not ABSENT:
-        e["command"] = command
-    return e
-
-
-def log(events=(), external=(), written=(), commands=()):
-    return {"events": list(events), "external": list(external), "written": list(written), "commands": list(commands)}
 
 
 class Boom(Exception):

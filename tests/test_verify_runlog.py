@@ -14,6 +14,7 @@ import sys
 import pytest
 
 from conftest import compiled
+from runlog_builders import log
 
 
 hypothesis = pytest.importorskip("hypothesis")
@@ -29,10 +30,6 @@ def needs_compiled():
     if CV is None:
         pytest.skip("vorlane_core.verify not built")
     return CV
-
-
-def log(events=(), external=(), written=(), commands=()):
-    return {"events": list(events), "external": list(external), "written": list(written), "commands": list(commands)}
 
 
 def event(tool, output, command=None, wrote=False, payload=None):

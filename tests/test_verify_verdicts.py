@@ -10,6 +10,8 @@ over it or one of its conditions fails.
 
 import pytest
 
+from runlog_builders import cmd, ev, log
+
 
 HOME = "/home/u"
 NF = " not found in any write, command or output"
@@ -20,15 +22,6 @@ NL = " not in this turn's log"
 SEP = " \u00b7 unchecked: "
 
 
-def ev(tool, wrote=False, payload=None, output="", command=None):
-    e = {"tool": tool, "wrote": wrote, "output": output}
-    if payload is not None:
-        e["payload"] = payload
-    if command is not None:
-        e["command"] = command
-    return e
-
-
 def write(payload):
     return ev("write_file", wrote=True, payload=payload, output="ok")
 
@@ -37,12 +30,6 @@ def read(output):
     return ev("read_file", output=output)
 
 
-def cmd(command, exit_code=0, output=""):
-    return {"command": command, "exit_code": exit_code, "output": output}
-
-
-def log(events=(), external=(), written=(), commands=()):
-    return {"events": list(events), "external": list(external), "written": list(written), "commands": list(commands)}
 
 
 def claim(kind, text, targets):
