@@ -1,0 +1,63 @@
+"""The command line of ``vorlane``."""
+
+from __future__ import annotations
+
+import argparse
+
+from vorlane_core import __version__
+from vorlane_core.check import FAIL_ON
+
+
+def _positive_int(s: str) -> int:
+    try:
+        n = int(s)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a whole number, got {s!r}") from None
+    if n < 1:
+        raise argparse.ArgumentTypeError(f"expected at least 1, got {n}")
+    return n
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="vorlane",
+        description="Check what an AI coding agent says it did against what its run actually did.",
+    )
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    sub = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+    check = sub.add_parser(
+        "check",
+        help="verify the claims of a report against its run log",
+        description=(
+            "Extract the claims of an agent's final report and verify each against the run log "
+            "of the turn. RUN.json holds the run log itself, or {\"report\": ..., \"log\": {...}} "
+            "(the key \"L\" may stand for \"log\"), in which case REPORT may be left out."
+        ),
+        epilog=(
+            "exit status: 0 when no claim fails the --fail-on rule, 1 when one does, "
+            "2 for bad usage, bad input or a model that cannot be used."
+        ),
+    )
+    check.add_argument("report", nargs="?", metavar="REPORT", help="the agent's final report (Markdown or text)")
+    check.add_argument("--log", metavar="RUN.json", help="the run log, or a run holding report and log")
+    check.add_argument(
+        "--runs",
+        nargs="+",
+        metavar="DIR_OR_JSONL",
+        help="check many runs: a directory of .json runs, a .jsonl file with one run per line, or .json run files",
+    )
+    check.add_argument("-j", "--jobs", type=_positive_int, metavar="N", help="runs checked at once with --runs (default: all cores)")
+    check.add_argument("--json", action="store_true", help="print one JSON document instead of the table")
+    check.add_argument(
+        "--llm",
+        action="store_true",
+        help="classify claims with the chat-completions model at $VESKARD_LLM_URL (default: word heuristics, offline)",
+    )
+    check.add_argument(
+        "--fail-on",
+        choices=tuple(FAIL_ON),
+        default="contradicted",
+        help="exit 1 when a claim is contradicted (default), contradicted or unverified, or never",
+    )
+    check.set_defaults(parser=check)
+    return parser

@@ -1,0 +1,36 @@
+"""``vorlane check REPORT --log RUN.json``: one run, one table."""
+
+from __future__ import annotations
+
+import argparse
+import sys
+
+from vorlane_core.check import CheckError, check, fails
+from vorlane_core.cli.output import EXIT_BAD, EXIT_FAIL, EXIT_OK, error, print_json
+from vorlane_core.cli.table import render_claims, summary_text
+from vorlane_core.cli.terminal import Style, colour_wanted, width_of
+from vorlane_core.runlog_file import InputError, load_json_file, parse_run, read_report
+
+
+def run_single(args: argparse.Namespace) -> int:
+    try:
+        run = parse_run(load_json_file(args.log), args.log)
+        if args.report is not None:
+            report = read_report(args.report)
+        elif run.report is not None:
+            report = run.report
+        else:
+            raise InputError(f'{args.log}: holds only a run log; give the REPORT file too (or use {{"report": ..., "log": ...}})')
+        result = check(report, run.log, use_llm=args.llm)
+    except (InputError, CheckError) as e:
+        error(str(e))
+        return EXIT_BAD
+    rows, summary = result["claims"], result["summary"]
+    if args.json:
+        print_json({"claims": rows, "summary": summary})
+    else:
+        style = Style(colour_wanted(sys.stdout))
+        lines = render_claims(rows, width_of(sys.stdout), style) if rows else ["no claims found in the report"]
+        lines += ["", summary_text(summary, style)]
+        sys.stdout.write("\n".join(lines) + "\n")
+    return EXIT_FAIL if fails(summary, args.fail_on) else EXIT_OK
