@@ -21,6 +21,7 @@ import sys
 from vorlane_core.cli.batch import run_batch
 from vorlane_core.cli.output import EXIT_BAD, EXIT_OK, error
 from vorlane_core.cli.parser import build_parser
+from vorlane_core.cli.sessions import run_import
 from vorlane_core.cli.single import run_single
 
 __all__ = ["main", "build_parser"]
@@ -39,15 +40,17 @@ def main(argv: list[str] | None = None) -> int:
             pass
 
     check = args.parser
-    if args.runs is not None:
+    if args.command == "import":
+        run = run_import
+    elif args.runs is not None:
         if args.report is not None or args.log is not None:
             check.print_usage(sys.stderr)
             error("check: --runs takes no REPORT and no --log")
             return EXIT_BAD
         run = run_batch
-    elif args.log is None:
+    elif args.log is None and args.report is None:
         check.print_usage(sys.stderr)
-        error("check: give the run log with --log RUN.json (or a batch with --runs)")
+        error("check: give a session file, the run log with --log RUN.json, or a batch with --runs")
         return EXIT_BAD
     else:
         run = run_single

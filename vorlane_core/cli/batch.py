@@ -12,7 +12,8 @@ from vorlane_core.check import CheckError, check, fails, summarize
 from vorlane_core.cli.output import EXIT_BAD, EXIT_FAIL, EXIT_OK, error, print_json
 from vorlane_core.cli.table import batch_footer, render_batch
 from vorlane_core.cli.terminal import Progress, Style, colour_wanted, width_of
-from vorlane_core.runlog_file import InputError, RunSource, batch_sources
+from vorlane_core.cli.sessions import batch_sessions, warn_import
+from vorlane_core.runlog_file import InputError, RunSource
 
 
 def check_source(src: RunSource, use_llm: bool) -> dict[str, Any]:
@@ -25,12 +26,15 @@ def check_source(src: RunSource, use_llm: bool) -> dict[str, Any]:
         if msg.startswith(src.name + ": "):
             msg = msg[len(src.name) + 2 :]
         return {"name": src.name, "error": msg}
-    return {"name": src.name, "claims": result["claims"], "summary": result["summary"]}
+    out = {"name": src.name, "claims": result["claims"], "summary": result["summary"]}
+    if getattr(src, "meta", None) is not None:
+        out["import"] = src.meta  # type: ignore[attr-defined]
+    return out
 
 
 def run_batch(args: argparse.Namespace) -> int:
     try:
-        sources = [s for path in args.runs for s in batch_sources(path)]
+        sources = [s for path in args.runs for s in batch_sessions(path, args.from_format, args.turn)]
     except InputError as e:
         error(str(e))
         return EXIT_BAD
@@ -55,6 +59,8 @@ def run_batch(args: argparse.Namespace) -> int:
     if args.json:
         print_json({"runs": results, "summary": totals, "bad_runs": bad})
     else:
+        for r in results:
+            warn_import(r.get("import"), r["name"])
         style = Style(colour_wanted(sys.stdout))
         lines = render_batch(results, totals, width_of(sys.stdout), style)
         lines += ["", batch_footer(results, totals, style)]

@@ -6,6 +6,7 @@ import argparse
 
 from vorlane_core import __version__
 from vorlane_core.check import FAIL_ON
+from vorlane_core.cli.sessions import add_import_parser, add_session_options
 
 
 def _positive_int(s: str) -> int:
@@ -59,5 +60,7 @@ def build_parser() -> argparse.ArgumentParser:
         default="contradicted",
         help="exit 1 when a claim is contradicted (default), contradicted or unverified, or never",
     )
+    add_session_options(check)
     check.set_defaults(parser=check)
+    add_import_parser(sub)
     return parser

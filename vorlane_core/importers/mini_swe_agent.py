@@ -24,7 +24,7 @@ _OUT = re.compile(r"<output>\n?(.*?)</output>", re.S)
 _HEAD_TAIL = re.compile(r"<output_head>\n?(.*?)</output_head>.*?<output_tail>\n?(.*?)</output_tail>", re.S)
 _SUBMIT = ("COMPLETE_TASK_AND_SUBMIT_FINAL_OUTPUT", "MINI_SWE_AGENT_FINAL_OUTPUT")
 _ANSI = re.compile(r"\x1b\[[0-?]*[ -/]*[@-~]|\x1b\][^\x07]*\x07|\x1b[()][AB012]|\x1b[=>]")
-_STEP = re.compile(r"(?m)^mini-swe-agent \(step (\d+), \$[0-9.]+\):\s*$")
+_STEP = re.compile(r"(?m)^mini-swe-agent \(step (\d+), \$[0-9.]+\):[ \t]*$")
 _VERSION = re.compile(r"This is mini-swe-agent version (\d[\w+-]*(?:\.\w+)*)")
 _SPINNER = re.compile(r"(?m)^[\u2800-\u28ff] Waiting for the LM to respond\.\.\.\s*")
 
@@ -34,8 +34,8 @@ def sniff(head: list[dict], text: str) -> bool:
         return True
     if text.lstrip().startswith(("{", "[")):
         return False
-    plain = _ANSI.sub("", text) if "\x1b" in text else text
-    return "mini-swe-agent (step " in plain or "This is mini-swe-agent version" in plain
+    plain = (_ANSI.sub("", text) if "\x1b" in text else text).replace("\r", "")
+    return _STEP.search(plain) is not None or re.search(r"(?m)^This is mini-swe-agent version \d", plain) is not None
 
 
 def _observation(text: str) -> tuple[str, int | None]:

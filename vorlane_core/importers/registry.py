@@ -69,7 +69,7 @@ def detect_format(path: str) -> str:
     if os.path.isdir(path):
         if os.path.isfile(os.path.join(path, "ui_messages.json")):
             return cline.NAME
-        raise SessionImportError(f"{path}: a folder, and not a Cline task folder (no ui_messages.json)")
+        raise SessionImportError(f"{path}: is a directory, not a file (nor a Cline task folder with ui_messages.json)")
     if path.endswith("api_conversation_history.json"):
         path = cline.ui_messages_path(path)
     records, text = _head(path)

@@ -1,0 +1,164 @@
+"""Agent session files on the command line.
+
+``vorlane check SESSION_FILE`` and ``--log SESSION_FILE`` take a session file
+of any supported tool where a run file is expected: a file that is not a run
+file is detected and imported (``--from`` names the format, ``--turn`` the
+turn).  ``vorlane import SESSION_FILE [-o RUN.json]`` writes the imported run
+so that it can be read or edited.  ``--runs`` takes session files mixed with
+run files.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import sys
+from typing import Any
+
+from vorlane_core.cli.output import EXIT_BAD, EXIT_OK, error
+from vorlane_core.importers import FORMATS, SessionImportError, detect_format, import_session
+from vorlane_core.runlog_file import LOG_KEYS, InputError, Run, RunSource, batch_sources, load_json_file, parse_run
+
+# Files of a directory given to --runs that may be sessions (besides .json).
+SESSION_EXTENSIONS = (".jsonl", ".traj", ".md", ".log")
+
+
+def _turn(s: str) -> str | int:
+    if s in ("last", "all"):
+        return s
+    if s.isdigit() and int(s) >= 1:
+        return int(s)
+    raise argparse.ArgumentTypeError(f"expected last, all or a prompt number from 1, got {s!r}")
+
+
+def add_session_options(p: argparse.ArgumentParser) -> None:
+    p.add_argument(
+        "--from",
+        dest="from_format",
+        metavar="FORMAT",
+        help=f"the format of the session files (default: detected): {', '.join(FORMATS)}",
+    )
+    p.add_argument(
+        "--turn",
+        type=_turn,
+        default="last",
+        metavar="last|all|N",
+        help="the turn of a session to check: the last prompt to the end (default), the whole session, or the N-th prompt's turn",
+    )
+
+
+def add_import_parser(sub) -> None:
+    p = sub.add_parser(
+        "import",
+        help="read an agent session file as a run (report + run log)",
+        description=(
+            "Read the session file of an agent tool and write the run the checker sees: "
+            '{"report", "log", "meta"}, meta naming the format, the tool version, the turn and '
+            "what the import could not map."
+        ),
+        epilog="exit status: 0 when imported, 2 when the file cannot be imported.",
+    )
+    p.add_argument("session", metavar="SESSION_FILE", help="a session file (or a Cline task folder)")
+    p.add_argument("-o", "--output", metavar="RUN.json", help="write the run here instead of standard output")
+    add_session_options(p)
+    p.set_defaults(parser=p)
+
+
+class NotRunNorSession(InputError):
+    """A readable file that is neither a run file nor a session file of a known format."""
+
+
+def load_run(path: str, fmt: str | None, turn: Any) -> tuple[Run, dict | None]:
+    """The run in ``path``: a session file of a known format is imported, anything
+    else is read as a run file (with the run file's error messages)."""
+    if fmt is None:
+        try:
+            fmt = detect_format(path)
+        except SessionImportError:
+            readable = os.path.isfile(path) and os.access(path, os.R_OK)
+            try:
+                return parse_run(load_json_file(path), path), None
+            except InputError as e:
+                if not readable:
+                    raise
+                hint = "" if "not a run" not in str(e) else f"; nor a session file of a known format ({', '.join(FORMATS)})"
+                raise NotRunNorSession(f"{e}{hint}") from None
+    imported = import_session(path, fmt=fmt, turn=turn)
+    return Run(imported.report, imported.log), imported.meta
+
+
+def warn_import(meta: dict | None, name: str) -> None:
+    if meta:
+        for w in meta["warnings"]:
+            print(f"vorlane: {name}: {w}", file=sys.stderr)
+
+
+class SessionSource(RunSource):
+    """One run of a batch that may be a session file."""
+
+    def __init__(self, path: str, fmt: str | None, turn: Any):
+        super().__init__(path, path)
+        self.fmt, self.turn, self.meta = fmt, turn, None
+
+    def load(self) -> Run:
+        run, self.meta = load_run(self.path, self.fmt, self.turn)
+        if run.report is None:
+            raise InputError(f'{self.name}: no report: a run of a batch needs a "report" string')
+        return run
+
+
+def _is_session(path: str) -> bool:
+    try:
+        detect_format(path)
+    except (SessionImportError, OSError):
+        return False
+    return True
+
+
+def batch_sessions(path: str, fmt: str | None, turn: Any) -> list[RunSource]:
+    """The runs of ``--runs PATH``: run files and session files alike."""
+    if os.path.isdir(path) and not os.path.isfile(os.path.join(path, "ui_messages.json")):
+        try:
+            names = sorted(os.listdir(path))
+        except OSError as e:
+            raise InputError(f"{path}: cannot list: {e.strerror or e}") from None
+        out: list[RunSource] = []
+        for n in names:
+            p = os.path.join(path, n)
+            if n.endswith(".json") and os.path.isfile(p):
+                out.append(SessionSource(p, fmt, turn))
+            elif os.path.isdir(p) and os.path.isfile(os.path.join(p, "ui_messages.json")):
+                out.append(SessionSource(p, fmt, turn))
+            elif n.endswith(SESSION_EXTENSIONS) and os.path.isfile(p) and (fmt or _is_session(p)):
+                out.append(SessionSource(p, fmt, turn))
+        return out
+    if os.path.isdir(path):  # a Cline task folder
+        return [SessionSource(path, fmt, turn)]
+    if not path.endswith(".json") and os.path.isfile(path) and (fmt or _is_session(path)):
+        return [SessionSource(path, fmt, turn)]
+    if path.endswith(".json"):
+        if not os.path.exists(path):
+            raise InputError(f"{path}: no such file or directory")
+        return [SessionSource(path, fmt, turn)]
+    return batch_sources(path)
+
+
+def run_import(args: argparse.Namespace) -> int:
+    try:
+        imported = import_session(args.session, fmt=args.from_format, turn=args.turn)
+    except InputError as e:
+        error(str(e))
+        return EXIT_BAD
+    warn_import(imported.meta, args.session)
+    text = json.dumps(imported.to_json(), ensure_ascii=False, indent=2) + "\n"
+    if args.output in (None, "-"):
+        sys.stdout.write(text)
+        return EXIT_OK
+    try:
+        with open(args.output, "w", encoding="utf-8") as f:
+            f.write(text)
+    except OSError as e:
+        error(f"{args.output}: cannot write: {e.strerror or e}")
+        return EXIT_BAD
+    return EXIT_OK
