@@ -54,6 +54,8 @@ class _Reader:
         self._last_user = False
         if ln.startswith(">") and (ln == ">" or ln.startswith("> ")):
             return self._tool(ln[2:])
+        if self.cmd is not None and not ln.strip():
+            return  # blank lines around a command's output
         self._end_cmd()
         if re.match(r"^</?div\b", ln.strip()) or ln.startswith("# aider chat started at"):
             return self._flush_text()
