@@ -99,6 +99,14 @@ CASES = [
     ("openhands exit 0", "o.json", _openhands(0), 0),
     ("openhands still running", "o.json", _openhands(-1), UNKNOWN),
     ("mini-swe-agent", "m.traj.json", _mini("<returncode>1</returncode>\n<output>\nE fail\n</output>"), 1),
+    ("mini-swe-agent format error", "m.traj.json", dict(_mini("Please always provide EXACTLY ONE action"), messages=_mini("")["messages"][:3] + [
+        {"role": "user", "content": "Please always provide EXACTLY ONE action"},
+        {"role": "assistant", "content": "THOUGHT: again\n\n```bash\npytest\n```"},
+        {"role": "user", "content": "<returncode>0</returncode>\n<output>\nok\n</output>"}]), 0),
+    ("mini-swe-agent tool calls", "m.traj.json", dict(_mini(""), messages=_mini("")["messages"][:2] + [
+        {"role": "assistant", "content": "run them", "tool_calls": [
+            {"id": "t1", "type": "function", "function": {"name": "bash", "arguments": json.dumps({"command": "pytest"})}}]},
+        {"role": "tool", "tool_call_id": "t1", "content": "<returncode>2</returncode>\n<output>\nerror\n</output>"}]), 2),
     ("aider /run", "h.md", "# aider chat started at 2024-01-01 10:00:00\n\n#### fix it\n\nDone.\n\n#### /run pytest\n\n> 1 failed\n", UNKNOWN),
     ("swe-agent", "t.traj", {"trajectory": [{"action": "pytest\n", "observation": "1 failed", "thought": "run", "state": "{}"}],
                              "history": [], "info": {}}, UNKNOWN),

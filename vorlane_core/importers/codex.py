@@ -146,7 +146,7 @@ class _Reader:
                 b.message(text)
             elif role == "user":
                 blocks = [text_of(x) or "" for x in p.get("content") or []] if isinstance(p.get("content"), list) else [text]
-                if any(x.strip() and not x.lstrip().startswith(_NOT_PROMPT) for x in blocks):
+                if any(x.strip() and not x.lstrip().startswith(_NOT_PROMPT) for x in blocks) and not self._same_prompt(text):
                     self.prompt(text)
         elif t in ("function_call", "custom_tool_call", "local_shell_call"):
             cid = p.get("call_id") or p.get("id")
@@ -185,8 +185,7 @@ class _Reader:
         b, t = self.b, p.get("type")
         if t == "user_message":
             text = p.get("message") or ""
-            cur = b.current
-            if text.strip() and not (cur.prompt == text and not cur.events and not self._open_calls()):
+            if text.strip() and not self._same_prompt(text):
                 self.prompt(text)
         elif t == "agent_message":
             b.message(p.get("message"))
@@ -216,8 +215,13 @@ class _Reader:
         elif t == "turn_aborted":
             b.note("a turn was interrupted by the user")
 
-    def _open_calls(self) -> bool:
-        return any(c["turn"] is self.b.current for c in self.calls.values())
+    def _same_prompt(self, text: str) -> bool:
+        """Whether ``text`` repeats the prompt that opened the current turn (a rollout
+        records a prompt both as a response item and as an event)."""
+        cur = self.b.current
+        return (cur.prompt or "").strip() == text.strip() and not cur.events and not any(
+            c["turn"] is cur for c in self.calls.values()
+        )
 
     def flush(self) -> None:
         """Every call seen so far becomes events of the turn it was made in."""

@@ -9,6 +9,7 @@ block, answered by ``<returncode>N</returncode>`` and the ``<output>``.
 
 from __future__ import annotations
 
+import json
 import re
 
 from vorlane_core.importers.reading import json_document, need, text_of
@@ -87,7 +88,9 @@ def _import_json(path: str, b: RunBuilder) -> None:
     for i, m in enumerate(messages):
         role = need(m, "role", f"{path}: messages[{i}]", "message")
         text = text_of(m.get("content")) or ""
-        if role == "assistant":
+        if role == "assistant" and m.get("tool_calls"):
+            _tool_calls(b, m, messages[i + 1:])
+        elif role == "assistant":
             nxt = messages[i + 1] if i + 1 < len(messages) else None
             answer = text_of(nxt.get("content")) if isinstance(nxt, dict) and nxt.get("role") in ("user", "tool") else None
             _step(b, text, answer)
@@ -96,6 +99,28 @@ def _import_json(path: str, b: RunBuilder) -> None:
             prompted = True
     if isinstance(info.get("submission"), str) and info["submission"].strip():
         b.other("submission", info["submission"])
+
+
+def _tool_calls(b: RunBuilder, m: dict, rest: list) -> None:
+    """An assistant message whose commands are tool calls, answered by ``tool`` messages."""
+    b.message(text_of(m.get("content")))
+    answers = {r.get("tool_call_id"): text_of(r.get("content")) or "" for r in rest
+               if isinstance(r, dict) and r.get("role") == "tool"}
+    for call in m["tool_calls"]:
+        fn = call.get("function") or {}
+        try:
+            args = json.loads(fn.get("arguments") or "{}")
+        except ValueError:
+            args = {}
+        cmd = args.get("command") if isinstance(args, dict) else None
+        if not isinstance(cmd, str):
+            b.other(fn.get("name") or "tool", answers.get(call.get("id")))
+            continue
+        answer = answers.get(call.get("id"))
+        if answer is not None and _RC.search(answer) is None:
+            b.command(cmd, answer, None, False)  # the output, but no return code
+        else:
+            _step(b, f"```bash\n{cmd}\n```", answer)
 
 
 def _import_log(path: str, b: RunBuilder) -> None:
