@@ -9,9 +9,9 @@ from concurrent.futures import ThreadPoolExecutor, as_completed
 from typing import Any
 
 from vorlane_core.check import CheckError, check, fails, summarize
-from vorlane_core.cli.output import EXIT_BAD, EXIT_FAIL, EXIT_OK, error, print_json
-from vorlane_core.cli.table import batch_footer, render_batch
-from vorlane_core.cli.terminal import Progress, Style, colour_wanted, width_of
+from vorlane_core.cli.formats import output_for
+from vorlane_core.cli.output import EXIT_BAD, EXIT_FAIL, EXIT_OK, error
+from vorlane_core.cli.terminal import Progress
 from vorlane_core.runlog_file import InputError, RunSource, batch_sources
 
 
@@ -52,13 +52,11 @@ def run_batch(args: argparse.Namespace) -> int:
 
     totals = summarize([row for r in results if "claims" in r for row in r["claims"]])
     bad = sum(1 for r in results if "error" in r)
-    if args.json:
-        print_json({"runs": results, "summary": totals, "bad_runs": bad})
-    else:
-        style = Style(colour_wanted(sys.stdout))
-        lines = render_batch(results, totals, width_of(sys.stdout), style)
-        lines += ["", batch_footer(results, totals, style)]
-        sys.stdout.write("\n".join(lines) + "\n")
+    out = output_for(args)(sys.stdout, args)
+    out.batch_start()
+    for r in results:
+        out.batch_run(r)
+    out.batch_end(totals, bad)
     if bad:
         return EXIT_BAD
     return EXIT_FAIL if fails(totals, args.fail_on) else EXIT_OK

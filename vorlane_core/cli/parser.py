@@ -6,6 +6,7 @@ import argparse
 
 from vorlane_core import __version__
 from vorlane_core.check import FAIL_ON
+from vorlane_core.cli.formats import FORMATS
 
 
 def _positive_int(s: str) -> int:
@@ -47,7 +48,13 @@ def build_parser() -> argparse.ArgumentParser:
         help="check many runs: a directory of .json runs, a .jsonl file with one run per line, or .json run files",
     )
     check.add_argument("-j", "--jobs", type=_positive_int, metavar="N", help="runs checked at once with --runs (default: all cores)")
-    check.add_argument("--json", action="store_true", help="print one JSON document instead of the table")
+    check.add_argument(
+        "--format",
+        choices=tuple(FORMATS),
+        default="table",
+        help="what to print: the verdict table (default) or one JSON document",
+    )
+    check.add_argument("--json", dest="format", action="store_const", const="json", help="same as --format json")
     check.add_argument(
         "--llm",
         action="store_true",

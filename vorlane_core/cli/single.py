@@ -6,9 +6,8 @@ import argparse
 import sys
 
 from vorlane_core.check import CheckError, check, fails
-from vorlane_core.cli.output import EXIT_BAD, EXIT_FAIL, EXIT_OK, error, print_json
-from vorlane_core.cli.table import render_claims, summary_text
-from vorlane_core.cli.terminal import Style, colour_wanted, width_of
+from vorlane_core.cli.formats import output_for
+from vorlane_core.cli.output import EXIT_BAD, EXIT_FAIL, EXIT_OK, error
 from vorlane_core.runlog_file import InputError, load_json_file, parse_run, read_report
 
 
@@ -25,12 +24,5 @@ def run_single(args: argparse.Namespace) -> int:
     except (InputError, CheckError) as e:
         error(str(e))
         return EXIT_BAD
-    rows, summary = result["claims"], result["summary"]
-    if args.json:
-        print_json({"claims": rows, "summary": summary})
-    else:
-        style = Style(colour_wanted(sys.stdout))
-        lines = render_claims(rows, width_of(sys.stdout), style) if rows else ["no claims found in the report"]
-        lines += ["", summary_text(summary, style)]
-        sys.stdout.write("\n".join(lines) + "\n")
-    return EXIT_FAIL if fails(summary, args.fail_on) else EXIT_OK
+    output_for(args)(sys.stdout, args).single(result)
+    return EXIT_FAIL if fails(result["summary"], args.fail_on) else EXIT_OK
