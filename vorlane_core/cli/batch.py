@@ -52,11 +52,12 @@ def run_batch(args: argparse.Namespace) -> int:
 
     totals = summarize([row for r in results if "claims" in r for row in r["claims"]])
     bad = sum(1 for r in results if "error" in r)
-    out = output_for(args)(sys.stdout, args)
-    out.batch_start()
-    for r in results:
-        out.batch_run(r)
-    out.batch_end(totals, bad)
+    if not args.quiet:
+        out = output_for(args)(sys.stdout, args)
+        out.batch_start()
+        for r in results:
+            out.batch_run(r)
+        out.batch_end(totals, bad)
     if bad:
         return EXIT_BAD
     return EXIT_FAIL if fails(totals, args.fail_on) else EXIT_OK

@@ -11,7 +11,7 @@ from vorlane_core.cli.terminal import Style, colour_wanted, width_of
 
 class TableOutput(Output):
     def _style(self) -> Style:
-        return Style(colour_wanted(self.stream))
+        return Style(colour_wanted(self.stream, getattr(self.args, "color", "auto")))
 
     def single(self, result: Mapping[str, Any]) -> None:
         style = self._style()
