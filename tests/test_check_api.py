@@ -24,6 +24,9 @@ def test_same_verdicts_as_the_modules_called_one_by_one(example):
     got = [(c["text"], c["kind"], c["targets"], c["verdict"], c["note"]) for c in result["claims"]]
     assert got == expected and len(got) == 12
     assert json.loads(json.dumps(result)) == result  # plain data
+    ruff = next(c for c in result["claims"] if c["verdict"] == "contradicted")
+    assert ruff["evidence"] == [{"literal": "ruff check feedsync", "where": "failed command", "exit_code": "1"}]
+    assert all(c["evidence"] is not None for c in result["claims"])
     s = result["summary"]
     assert s["total"] == 12 and sum(s[v] for v in VERDICTS) == 12 and s["contradicted"] == 1
 

@@ -21,12 +21,15 @@ import os
 import unicodedata
 from typing import Any, Callable, Literal, Mapping, Sequence, TypedDict
 
+from vorlane_core.evidence import Evidence, evidence
+
 __all__ = [
     "Verdict",
     "FailOn",
     "VERDICTS",
     "FAIL_ON",
     "CheckedClaim",
+    "Evidence",
     "Summary",
     "CheckResult",
     "CheckError",
@@ -59,6 +62,9 @@ class CheckedClaim(TypedDict):
     targets: list[str]
     verdict: Verdict
     note: str
+    # What the note names, one entry per literal; None when the note cannot
+    # be read back exactly.
+    evidence: list[Evidence] | None
 
 
 # "pre-existing" is no identifier, hence the functional form.
@@ -102,12 +108,12 @@ def model_url() -> str:
     return str(url)
 
 
-def _modules() -> tuple[Callable[..., Any], Callable[..., Any]]:
+def _modules() -> tuple[Callable[..., Any], Any]:
     try:
         from vorlane_core import extract, verify
     except ImportError as e:
         raise CheckError(f"cannot load the checker modules: {e}") from None
-    return extract.extract_claims, verify.verify
+    return extract.extract_claims, verify
 
 
 def _model_message(what: str, e: BaseException, url: str) -> str:
@@ -150,7 +156,8 @@ def check(report: str, log: Mapping[str, Any], *, use_llm: bool = False) -> Chec
     :class:`CheckError` when a claim cannot be judged against ``log`` (a log
     of the wrong shape); ``TypeError`` when ``report`` is not a ``str``.
     """
-    extract_claims, verify = _modules()
+    extract_claims, verify_module = _modules()
+    verify = verify_module.verify
     if not isinstance(report, str):
         raise TypeError(f"report: expected str, got {type(report).__name__}")
     claims: list[CheckedClaim] = []
@@ -168,6 +175,7 @@ def check(report: str, log: Mapping[str, Any], *, use_llm: bool = False) -> Chec
                 "targets": list(claim["targets"]),
                 "verdict": verdict,
                 "note": note,
+                "evidence": evidence(claim, verdict, note, verify_module._atoms, verify_module._kind_of),
             }
         )
     return {"claims": claims, "summary": summarize(claims)}

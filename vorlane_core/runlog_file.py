@@ -20,6 +20,7 @@ from __future__ import annotations
 
 import json
 import os
+import sys
 from dataclasses import dataclass
 from typing import Any, Iterator
 
@@ -56,7 +57,12 @@ class Run:
 # ---------------------------------------------------------------------------
 
 
+STDIN = "-"  # the file name that stands for standard input
+
+
 def _read_bytes(path: str) -> bytes:
+    if path == STDIN:
+        return sys.stdin.buffer.read()
     try:
         with open(path, "rb") as f:
             return f.read()
@@ -68,6 +74,11 @@ def _read_bytes(path: str) -> bytes:
         raise InputError(f"{path}: permission denied") from None
     except OSError as e:
         raise InputError(f"{path}: cannot read: {e.strerror or e}") from None
+
+
+def display_name(path: str) -> str:
+    """How messages name the file at ``path``."""
+    return "<stdin>" if path == STDIN else path
 
 
 def _bytes_text(b: bytes) -> str:
@@ -88,7 +99,7 @@ def _decode(data: bytes, name: str) -> str:
 
 def read_report(path: str) -> str:
     """The text of a report file: UTF-8, with CR LF and lone CR read as LF."""
-    text = _decode(_read_bytes(path), path)
+    text = _decode(_read_bytes(path), display_name(path))
     return text.replace("\r\n", "\n").replace("\r", "\n")
 
 
@@ -103,7 +114,8 @@ def _parse_json(text: str, name: str) -> Any:
 
 def load_json_file(path: str) -> Any:
     """The JSON value held in the file at ``path``."""
-    return _parse_json(_decode(_read_bytes(path), path), path)
+    name = display_name(path)
+    return _parse_json(_decode(_read_bytes(path), name), name)
 
 
 # ---------------------------------------------------------------------------

@@ -15,20 +15,56 @@ reads the command line and the files, and renders.
 
 from __future__ import annotations
 
+import argparse
 import os
 import sys
 
+from vorlane_core.check import FAIL_ON
 from vorlane_core.cli.batch import run_batch
-from vorlane_core.cli.output import EXIT_BAD, EXIT_OK, error
+from vorlane_core.cli.formats import FORMATS
+from vorlane_core.cli.output import EXIT_BAD, EXIT_OK, error, set_quiet
 from vorlane_core.cli.parser import build_parser
 from vorlane_core.cli.sessions import run_import
+from vorlane_core.cli.settings import load_settings
 from vorlane_core.cli.single import run_single
+from vorlane_core.runlog_file import InputError
 
 __all__ = ["main", "build_parser"]
 
 
+def _apply_model_settings(args: argparse.Namespace) -> None:
+    """Hands --model and --llm-timeout to the model client."""
+    if args.model is None and args.llm_timeout is None:
+        return
+    from vorlane_core import extract
+
+    if args.model is not None:
+        extract.LLM_MODEL = args.model
+    if args.llm_timeout is not None:
+        extract._TIMEOUT = args.llm_timeout
+
+
+def _streams_usable() -> bool:
+    """False when standard output was closed (``>&-``): nothing can be said."""
+    out = sys.stdout
+    if out is None:
+        return False
+    try:
+        os.fstat(out.fileno())
+    except (OSError, ValueError, AttributeError):
+        return False
+    return True
+
+
 def main(argv: list[str] | None = None) -> int:
-    parser = build_parser()
+    if not _streams_usable():
+        return EXIT_BAD
+    try:
+        _, settings = load_settings({"fail-on": tuple(FAIL_ON), "format": tuple(FORMATS)})
+    except InputError as e:
+        error(str(e))
+        return EXIT_BAD
+    parser = build_parser(settings)
     try:
         args = parser.parse_args(argv)
     except SystemExit as e:  # --help, --version, usage errors
@@ -38,19 +74,20 @@ def main(argv: list[str] | None = None) -> int:
             stream.reconfigure(errors="backslashreplace")  # type: ignore[union-attr]
         except (AttributeError, ValueError):
             pass
-
-    check = args.parser
     if args.command == "import":
-        run = run_import
-    elif args.runs is not None:
+        return run_import(args)
+    set_quiet(args.quiet)
+    _apply_model_settings(args)
+
+    if args.runs is not None:
         if args.report is not None or args.log is not None:
-            check.print_usage(sys.stderr)
+            args.parser.print_usage(sys.stderr)
             error("check: --runs takes no REPORT and no --log")
             return EXIT_BAD
         run = run_batch
     elif args.log is None and args.report is None:
-        check.print_usage(sys.stderr)
-        error("check: give a session file, the run log with --log RUN.json, or a batch with --runs")
+        args.parser.print_usage(sys.stderr)
+        error("check: give a run file, REPORT --log RUN.json, or a batch with --runs")
         return EXIT_BAD
     else:
         run = run_single
@@ -66,3 +103,9 @@ def main(argv: list[str] | None = None) -> int:
         return EXIT_OK
     except KeyboardInterrupt:
         return 130
+    except OSError as e:  # standard output full or gone
+        try:
+            error(f"cannot write the output: {e.strerror or e}")
+        except (OSError, ValueError):
+            pass
+        return EXIT_BAD

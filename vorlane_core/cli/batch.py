@@ -9,10 +9,10 @@ from concurrent.futures import ThreadPoolExecutor, as_completed
 from typing import Any
 
 from vorlane_core.check import CheckError, check, fails, summarize
-from vorlane_core.cli.output import EXIT_BAD, EXIT_FAIL, EXIT_OK, error, print_json
-from vorlane_core.cli.table import batch_footer, render_batch
-from vorlane_core.cli.terminal import Progress, Style, colour_wanted, width_of
-from vorlane_core.cli.sessions import batch_sessions, warn_import
+from vorlane_core.cli.formats import output_for
+from vorlane_core.cli.output import EXIT_BAD, EXIT_FAIL, EXIT_OK, error
+from vorlane_core.cli.terminal import Progress
+from vorlane_core.cli.sessions import batch_sessions, warn_batch_import
 from vorlane_core.runlog_file import InputError, RunSource
 
 
@@ -27,7 +27,7 @@ def check_source(src: RunSource, use_llm: bool) -> dict[str, Any]:
             msg = msg[len(src.name) + 2 :]
         return {"name": src.name, "error": msg}
     out = {"name": src.name, "claims": result["claims"], "summary": result["summary"]}
-    if getattr(src, "meta", None) is not None:
+    if getattr(src, "meta", None) is not None:  # an imported session
         out["import"] = src.meta  # type: ignore[attr-defined]
     return out
 
@@ -56,15 +56,13 @@ def run_batch(args: argparse.Namespace) -> int:
 
     totals = summarize([row for r in results if "claims" in r for row in r["claims"]])
     bad = sum(1 for r in results if "error" in r)
-    if args.json:
-        print_json({"runs": results, "summary": totals, "bad_runs": bad})
-    else:
+    warn_batch_import(args, results)
+    if not args.quiet:
+        out = output_for(args)(sys.stdout, args)
+        out.batch_start()
         for r in results:
-            warn_import(r.get("import"), r["name"])
-        style = Style(colour_wanted(sys.stdout))
-        lines = render_batch(results, totals, width_of(sys.stdout), style)
-        lines += ["", batch_footer(results, totals, style)]
-        sys.stdout.write("\n".join(lines) + "\n")
+            out.batch_run(r)
+        out.batch_end(totals, bad)
     if bad:
         return EXIT_BAD
     return EXIT_FAIL if fails(totals, args.fail_on) else EXIT_OK

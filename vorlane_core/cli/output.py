@@ -1,10 +1,8 @@
-"""Exit statuses, error lines and JSON on standard output."""
+"""Exit statuses and error lines."""
 
 from __future__ import annotations
 
-import json
 import sys
-from typing import Any
 
 from vorlane_core.cli.terminal import one_line
 
@@ -15,5 +13,15 @@ def error(msg: str) -> None:
     print(f"vorlane: {one_line(msg)}", file=sys.stderr)
 
 
-def print_json(doc: Any) -> None:
-    sys.stdout.write(json.dumps(doc, ensure_ascii=False, indent=2) + "\n")
+def warn(msg: str) -> None:
+    """A warning on standard error, unless the command line asked for quiet."""
+    if not _quiet:
+        print(f"vorlane: warning: {one_line(msg)}", file=sys.stderr)
+
+
+_quiet = False
+
+
+def set_quiet(quiet: bool) -> None:
+    global _quiet
+    _quiet = quiet

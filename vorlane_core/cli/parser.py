@@ -3,9 +3,11 @@
 from __future__ import annotations
 
 import argparse
+from typing import Any, Mapping
 
 from vorlane_core import __version__
 from vorlane_core.check import FAIL_ON
+from vorlane_core.cli.formats import FORMATS
 from vorlane_core.cli.sessions import add_import_parser, add_session_options
 
 
@@ -19,7 +21,19 @@ def _positive_int(s: str) -> int:
     return n
 
 
-def build_parser() -> argparse.ArgumentParser:
+def _positive_seconds(s: str) -> float:
+    try:
+        n = float(s)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a number of seconds, got {s!r}") from None
+    if not 0 < n < float("inf"):
+        raise argparse.ArgumentTypeError(f"expected a number of seconds above 0, got {s}")
+    return n
+
+
+def build_parser(defaults: Mapping[str, Any] | None = None) -> argparse.ArgumentParser:
+    """The parser of the command line; ``defaults`` (from a settings file)
+    replace the built-in defaults of ``check``."""
     parser = argparse.ArgumentParser(
         prog="vorlane",
         description="Check what an AI coding agent says it did against what its run actually did.",
@@ -36,11 +50,19 @@ def build_parser() -> argparse.ArgumentParser:
         ),
         epilog=(
             "exit status: 0 when no claim fails the --fail-on rule, 1 when one does, "
-            "2 for bad usage, bad input or a model that cannot be used."
+            "2 for bad usage, bad input or a model that cannot be used. "
+            "settings (fail-on, format, jobs, model, llm-timeout) may be kept under [tool.vorlane] "
+            "in pyproject.toml or in a vorlane.toml, found upward from the current folder; "
+            "the command line overrides them."
         ),
     )
-    check.add_argument("report", nargs="?", metavar="REPORT", help="the agent's final report (Markdown or text)")
-    check.add_argument("--log", metavar="RUN.json", help="the run log, or a run holding report and log")
+    check.add_argument(
+        "report",
+        nargs="?",
+        metavar="REPORT",
+        help="the agent's final report (Markdown or text), or a run file holding report and log; - reads standard input",
+    )
+    check.add_argument("--log", metavar="RUN.json", help="the run log, or a run holding report and log; - reads standard input")
     check.add_argument(
         "--runs",
         nargs="+",
@@ -48,7 +70,13 @@ def build_parser() -> argparse.ArgumentParser:
         help="check many runs: a directory of .json runs, a .jsonl file with one run per line, or .json run files",
     )
     check.add_argument("-j", "--jobs", type=_positive_int, metavar="N", help="runs checked at once with --runs (default: all cores)")
-    check.add_argument("--json", action="store_true", help="print one JSON document instead of the table")
+    check.add_argument(
+        "--format",
+        choices=tuple(FORMATS),
+        default="table",
+        help="what to print: the verdict table (default) or one JSON document",
+    )
+    check.add_argument("--json", dest="format", action="store_const", const="json", help="same as --format json")
     check.add_argument(
         "--llm",
         action="store_true",
@@ -60,7 +88,25 @@ def build_parser() -> argparse.ArgumentParser:
         default="contradicted",
         help="exit 1 when a claim is contradicted (default), contradicted or unverified, or never",
     )
+    check.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors; the exit status tells the outcome")
+    check.add_argument(
+        "--color",
+        choices=("auto", "always", "never"),
+        default="auto",
+        help="colour the table: auto (default: on a terminal, unless NO_COLOR is set or FORCE_COLOR asks for it), always or never",
+    )
+    check.add_argument(
+        "--llm-timeout",
+        type=_positive_seconds,
+        metavar="SECONDS",
+        help="give up on a model request after this many seconds (default: 300)",
+    )
+    check.add_argument(
+        "--model",
+        metavar="NAME",
+        help="the model to ask with --llm (default: $VESKARD_LLM_MODEL)",
+    )
     add_session_options(check)
-    check.set_defaults(parser=check)
+    check.set_defaults(parser=check, **(defaults or {}))
     add_import_parser(sub)
     return parser

@@ -16,9 +16,9 @@ import os
 import sys
 from typing import Any
 
-from vorlane_core.cli.output import EXIT_BAD, EXIT_OK, error
+from vorlane_core.cli.output import EXIT_BAD, EXIT_OK, error, warn
 from vorlane_core.importers import FORMATS, SessionImportError, detect_format, import_session
-from vorlane_core.runlog_file import LOG_KEYS, InputError, Run, RunSource, batch_sources, load_json_file, parse_run
+from vorlane_core.runlog_file import InputError, Run, RunSource, batch_sources
 
 # Files of a directory given to --runs that may be sessions (besides .json).
 SESSION_EXTENSIONS = (".jsonl", ".traj", ".md", ".log")
@@ -65,55 +65,54 @@ def add_import_parser(sub) -> None:
     p.set_defaults(parser=p)
 
 
-class NotRunNorSession(InputError):
-    """A readable file that is neither a run file nor a session file of a known format."""
-
-
-def load_run(path: str, fmt: str | None, turn: Any) -> tuple[Run, dict | None]:
-    """The run in ``path``: a session file of a known format is imported, anything
-    else is read as a run file (with the run file's error messages)."""
-    if fmt is None:
-        try:
-            fmt = detect_format(path)
-        except SessionImportError:
-            readable = os.path.isfile(path) and os.access(path, os.R_OK)
-            try:
-                return parse_run(load_json_file(path), path), None
-            except InputError as e:
-                if not readable:
-                    raise
-                hint = "" if "not a run" not in str(e) else f"; nor a session file of a known format ({', '.join(FORMATS)})"
-                raise NotRunNorSession(f"{e}{hint}") from None
-    imported = import_session(path, fmt=fmt, turn=turn)
-    return Run(imported.report, imported.log), imported.meta
-
-
-def warn_import(meta: dict | None, name: str) -> None:
-    if meta:
-        for w in meta["warnings"]:
-            print(f"vorlane: {name}: {w}", file=sys.stderr)
-
-
-class SessionSource(RunSource):
-    """One run of a batch that may be a session file."""
-
-    def __init__(self, path: str, fmt: str | None, turn: Any):
-        super().__init__(path, path)
-        self.fmt, self.turn, self.meta = fmt, turn, None
-
-    def load(self) -> Run:
-        run, self.meta = load_run(self.path, self.fmt, self.turn)
-        if run.report is None:
-            raise InputError(f'{self.name}: no report: a run of a batch needs a "report" string')
-        return run
-
-
 def _is_session(path: str) -> bool:
     try:
         detect_format(path)
     except (SessionImportError, OSError):
         return False
     return True
+
+
+def import_if_session(path: str, args: argparse.Namespace) -> Run | None:
+    """The run of ``path`` when it is a session file (or ``--from`` says it is one),
+    else None: the file is then read as a run file.  What the import noticed is
+    kept in ``args.import_meta`` for the output and the warnings."""
+    if path == "-" or (args.from_format is None and not _is_session(path)):
+        return None
+    imported = import_session(path, fmt=args.from_format, turn=args.turn)
+    args.import_meta, args.import_source = imported.meta, path
+    return Run(imported.report, imported.log)
+
+
+def _tell(name: str, meta: dict | None, args: argparse.Namespace) -> None:
+    # In the JSON output the warnings are in the document; in the table they go to stderr.
+    if meta and getattr(args, "format", "table") != "json":
+        for w in meta["warnings"]:
+            warn(f"{name}: {w}")
+
+
+def warn_import(args: argparse.Namespace) -> None:
+    _tell(getattr(args, "import_source", ""), getattr(args, "import_meta", None), args)
+
+
+def warn_batch_import(args: argparse.Namespace, results: list) -> None:
+    for r in results:
+        _tell(r["name"], r.get("import"), args)
+
+
+class SessionSource(RunSource):
+    """One run of a batch: a session file (imported) or a run file."""
+
+    def __init__(self, path: str, fmt: str | None, turn: Any):
+        super().__init__(path, path)
+        self.fmt, self.turn, self.meta = fmt, turn, None
+
+    def load(self) -> Run:
+        if self.fmt is None and not _is_session(self.path):
+            return super().load()
+        imported = import_session(self.path, fmt=self.fmt, turn=self.turn)
+        self.meta = imported.meta
+        return Run(imported.report, imported.log)
 
 
 def batch_sessions(path: str, fmt: str | None, turn: Any) -> list[RunSource]:
@@ -150,7 +149,8 @@ def run_import(args: argparse.Namespace) -> int:
     except InputError as e:
         error(str(e))
         return EXIT_BAD
-    warn_import(imported.meta, args.session)
+    for w in imported.meta["warnings"]:
+        print(f"vorlane: warning: {args.session}: {w}", file=sys.stderr)
     text = json.dumps(imported.to_json(), ensure_ascii=False, indent=2) + "\n"
     if args.output in (None, "-"):
         sys.stdout.write(text)

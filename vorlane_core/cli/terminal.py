@@ -99,8 +99,19 @@ class Style:
         return self(v, VERDICT_COLOUR.get(v, "")) + " " * max(0, width - len(v))
 
 
-def colour_wanted(stream: TextIO) -> bool:
-    if os.environ.get("NO_COLOR", "") != "" or os.environ.get("TERM") == "dumb":
+def colour_wanted(stream: TextIO, mode: str = "auto") -> bool:
+    """Whether to colour what goes to ``stream``: ``mode`` "always" or
+    "never" decides; with "auto", a set NO_COLOR turns colour off, a set
+    FORCE_COLOR (other than "0" or "false") turns it on, and otherwise
+    a terminal that is not "dumb" gets colour."""
+    if mode != "auto":
+        return mode == "always"
+    if os.environ.get("NO_COLOR", "") != "":
+        return False
+    force = os.environ.get("FORCE_COLOR")
+    if force is not None and force.lower() not in ("0", "false"):
+        return True
+    if os.environ.get("TERM") == "dumb":
         return False
     try:
         return stream.isatty()

@@ -1,0 +1,27 @@
+"""Output formats of ``vorlane check``.
+
+Every format is an :class:`~vorlane_core.cli.formats.base.Output`: it is told
+about one checked run (``single``), or about a batch as it goes (``batch_start``,
+one ``batch_run`` per run in input order, ``batch_end``).  The command picks
+the class from :data:`FORMATS` by the ``--format`` name.
+"""
+
+from __future__ import annotations
+
+import argparse
+
+from vorlane_core.cli.formats.base import Output
+from vorlane_core.cli.formats.json_doc import JsonOutput
+from vorlane_core.cli.formats.table import TableOutput
+
+FORMATS: dict[str, type[Output]] = {
+    "table": TableOutput,
+    "json": JsonOutput,
+}
+
+__all__ = ["FORMATS", "Output", "output_for"]
+
+
+def output_for(args: argparse.Namespace) -> type[Output]:
+    """The format the command line asks for."""
+    return FORMATS[args.format]
