@@ -60,14 +60,14 @@ def build_parser(defaults: Mapping[str, Any] | None = None) -> argparse.Argument
         "report",
         nargs="?",
         metavar="REPORT",
-        help="the agent's final report (Markdown or text), or a run file holding report and log; - reads standard input",
+        help="the agent's final report (Markdown or text), a run file holding report and log, or an agent session file; - reads standard input",
     )
-    check.add_argument("--log", metavar="RUN.json", help="the run log, or a run holding report and log; - reads standard input")
+    check.add_argument("--log", metavar="RUN.json", help="the run log, a run holding report and log, or an agent session file; - reads standard input")
     check.add_argument(
         "--runs",
         nargs="+",
         metavar="DIR_OR_JSONL",
-        help="check many runs: a directory of .json runs, a .jsonl file with one run per line, or .json run files",
+        help="check many runs: a directory of .json runs and session files, a .jsonl file with one run per line, run files or session files",
     )
     check.add_argument("-j", "--jobs", type=_positive_int, metavar="N", help="runs checked at once with --runs (default: all cores)")
     check.add_argument(
