@@ -101,3 +101,28 @@ def test_an_unselected_turn_leaves_no_trace(tmp_path):
     assert run.log == {"events": [], "external": [], "written": [], "commands": []}
     assert run.report == "nothing to do"
     assert json.loads(json.dumps(run.to_json()))["meta"]["format"] == "claude_code"
+
+
+PROMPTS = [(fmt, text, is_prompt) for fmt in ("claude_code", "gemini") for text, is_prompt in [
+    ("fix the build", True),
+    ("/etc/hosts is wrong, fix it", True),
+    ("/compact", False),
+    ("/review-pr 12", False),
+]] + [
+    ("claude_code", "<command-name>/cost</command-name>", False),
+    ("claude_code", "[Request interrupted by user]", False),
+    ("gemini", "?", False),
+]
+
+
+@pytest.mark.parametrize("fmt, text, is_prompt", PROMPTS)
+def test_what_is_a_prompt(tmp_path, fmt, text, is_prompt):
+    from session_builders import gemini_session, gm_reply, gm_user
+
+    if fmt == "claude_code":
+        path = write_session(tmp_path, "s.jsonl", [cc_user("first"), cc_say("one"), cc_user(text), cc_say("two")])
+    else:
+        path = write_session(tmp_path, "g.json", gemini_session(gm_user("first"), gm_reply("one"), gm_user(text), gm_reply("two")))
+    run = import_session(str(path), turn=1)
+    assert run.meta["prompts"] == 1 + is_prompt
+    assert run.report == ("one" if is_prompt else "two")  # a non-prompt does not end the first turn

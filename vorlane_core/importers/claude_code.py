@@ -22,6 +22,7 @@ from vorlane_core.importers.runbuilder import (
     EDIT_TOOL,
     RunBuilder,
     Turn,
+    is_slash_command,
 )
 
 NAME = "claude_code"
@@ -86,7 +87,7 @@ def _is_prompt(rec: dict) -> str | None:
     if not isinstance(content, str) or not content.strip():
         return None
     s = content.lstrip()
-    if s.startswith(_NOT_PROMPT) or s.startswith("/"):
+    if s.startswith(_NOT_PROMPT) or is_slash_command(s):
         return None
     if s.startswith("This session is being continued from a previous conversation"):
         return None

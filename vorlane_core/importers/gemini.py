@@ -12,7 +12,7 @@ from __future__ import annotations
 import re
 
 from vorlane_core.importers.reading import json_document, need, text_of
-from vorlane_core.importers.runbuilder import EDIT_TOOL, READ_TOOL, SEARCH_TOOL, RunBuilder, SessionImportError
+from vorlane_core.importers.runbuilder import EDIT_TOOL, READ_TOOL, SEARCH_TOOL, RunBuilder, SessionImportError, is_slash_command
 
 NAME = "gemini"
 TITLE = "Gemini CLI saved session JSON"
@@ -66,7 +66,7 @@ def import_file(path: str, b: RunBuilder) -> None:
         kind = need(m, "type", where, "message")
         if kind == "user":
             text = text_of(m.get("content")) or ""
-            if text.strip() and not text.lstrip().startswith(("/", "?")):
+            if text.strip() and not is_slash_command(text):
                 b.prompt(text)
         elif kind in ("gemini", "model", "assistant"):
             for j, call in enumerate(m.get("toolCalls") or []):

@@ -51,6 +51,15 @@ _HEREDOC = re.compile(
 )
 
 
+_SLASH_COMMAND = re.compile(r"\s*(?:/[A-Za-z][\w:.-]*|\?)(?:\s|$)")
+
+
+def is_slash_command(text: str) -> bool:
+    """Whether a user message is a command to the tool (``/compact``, ``/run make``),
+    not a prompt; ``/etc/hosts is wrong`` is a prompt."""
+    return _SLASH_COMMAND.match(text) is not None
+
+
 class SessionImportError(InputError):
     """A session file that cannot be imported; ``str(error)`` is the message to show."""
 
