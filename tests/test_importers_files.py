@@ -72,6 +72,13 @@ CASES = [
     ("codex apply_patch", "r.jsonl", _codex_patch(True),
      [("src/new.py", "def added():\n    return 1"), ("src/app.py", "TIMEOUT = 15")], []),
     ("codex apply_patch failed", "r.jsonl", _codex_patch(False), [], ["src/new.py", "src/app.py"]),
+    ("codex apply_patch through the shell", "r.jsonl", codex_head() + codex_prompt("edit") + [
+        cx("response_item", {"type": "function_call", "name": "shell", "call_id": "s1", "arguments": json.dumps(
+            {"command": ["bash", "-lc", "apply_patch <<'EOF'\n" + PATCH + "EOF"]})}),
+        cx("response_item", {"type": "function_call_output", "call_id": "s1",
+                             "output": json.dumps({"output": "Success. Updated the following files", "metadata": {"exit_code": 0}})}),
+        codex_final("done")],
+     [("src/new.py", "def added():\n    return 1"), ("src/app.py", "TIMEOUT = 15")], []),
     ("gemini write_file and replace", "g.json", gemini_session(gm_user("edit"), gm_reply("", 
         gm_call("write_file", {"file_path": "hello.md", "content": "# Hello"}, "Successfully created"),
         gm_call("replace", {"file_path": "a.py", "old_string": "x = 1", "new_string": "x = 2"}, "ok"),

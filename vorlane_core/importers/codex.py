@@ -35,6 +35,7 @@ _NOT_PROMPT = ("<environment_context>", "<user_instructions>", "# AGENTS.md inst
 _EXITED = re.compile(r"(?m)^(?:Process exited with code|Exit code:) (-?\d+)\s*$")
 _SESSION = re.compile(r"(?m)^Process running with session ID (\d+)")
 _OUTPUT = re.compile(r"(?m)^Output:\n")
+_APPLY_PATCH = re.compile(r"\s*(?:cd \S+ && )?apply_patch\b")
 
 
 def sniff(head: list[dict], text: str) -> bool:
@@ -232,6 +233,10 @@ class _Reader:
             if name in _SHELLS or name == "exec_command":
                 if isinstance(cmd, list) and cmd and cmd[0] == "apply_patch" and len(cmd) > 1:
                     self._patch(cmd[1], c)
+                    continue
+                line = command_text(cmd)
+                if _APPLY_PATCH.match(line) and "*** Begin Patch" in line:  # apply_patch <<'EOF' ... EOF
+                    self._patch(line[line.index("*** Begin Patch"):], c)
                     continue
                 out = "".join(c["out"]) if c["out"] else c.get("result")
                 code = c["code"]
