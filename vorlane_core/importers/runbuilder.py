@@ -80,7 +80,7 @@ class ImportedRun:
         return {"report": self.report, "log": self.log, "meta": self.meta}
 
 
-def _turn_spec(turn: Any) -> str | int:
+def _wanted_turn(turn: Any) -> str | int:
     if turn in (None, "last"):
         return "last"
     if turn == "all":
@@ -111,14 +111,14 @@ class RunBuilder:
 
     def __init__(self, fmt: str, turn: Any = "last", cwd: str | None = None):
         self.fmt = fmt
-        self.spec = _turn_spec(turn)
+        self.wanted = _wanted_turn(turn)
         self.cwd = cwd
         self.version: str | None = None
         self.warnings: list[str] = []
         self.skipped: dict[str, int] = {}
         self.prompts = 0
         self.turns: list[Turn] = []
-        self.current = Turn(keep=self.spec in ("all", "last"))  # before the first prompt
+        self.current = Turn(keep=self.wanted in ("all", "last"))  # before the first prompt
         self.turns.append(self.current)
         self.notes: dict[str, int] = {}
 
@@ -127,14 +127,14 @@ class RunBuilder:
     def prompt(self, text: str | None) -> Turn:
         """A real user prompt: the next turn starts here."""
         self.prompts += 1
-        if self.spec == "last":
+        if self.wanted == "last":
             keep = True
             for t in self.turns:  # only the newest turn is ever needed
                 t.keep = False
                 t.events, t.external, t.written, t.commands = [], [], [], []
             self.turns = []
         else:
-            keep = self.spec == "all" or self.prompts == self.spec
+            keep = self.wanted == "all" or self.prompts == self.wanted
         self.current = Turn(keep=keep, prompt=text)
         self.turns.append(self.current)
         return self.current
@@ -274,9 +274,9 @@ class RunBuilder:
     # -- the result ----------------------------------------------------------
 
     def finish(self, source: str) -> ImportedRun:
-        if isinstance(self.spec, int) and self.spec > self.prompts:
+        if isinstance(self.wanted, int) and self.wanted > self.prompts:
             raise SessionImportError(
-                f"{source}: --turn {self.spec}: the session has {self.prompts} prompt"
+                f"{source}: --turn {self.wanted}: the session has {self.prompts} prompt"
                 f"{'' if self.prompts == 1 else 's'}"
             )
         kept = [t for t in self.turns if t.keep]
@@ -308,7 +308,7 @@ class RunBuilder:
         if report is None:
             warnings.append("no agent message in the turn: the report is empty")
             report = ""
-        turn_label = self.spec if self.spec != "last" else ("last" if self.prompts else "all")
+        turn_label = self.wanted if self.wanted != "last" else ("last" if self.prompts else "all")
         meta = {
             "format": self.fmt,
             "tool_version": self.version,
