@@ -19,6 +19,7 @@ from vorlane_core.check import CheckError, check, fails
 from vorlane_core.cli.formats import output_for
 from vorlane_core.cli.output import EXIT_BAD, EXIT_FAIL, EXIT_OK, error, warn
 from vorlane_core.cli.sessions import import_if_session, warn_import
+from vorlane_core.importers import FORMATS
 from vorlane_core.runlog_file import InputError, Run, display_name, load_json_file, parse_run, read_report
 
 USAGE = "vorlane check REPORT --log RUN.json"
@@ -55,7 +56,7 @@ def load_run(args: argparse.Namespace) -> tuple[str, Run]:
         run = import_if_session(args.log, args)
         try:
             if run is None:
-                run = parse_run(load_json_file(args.log), display_name(args.log))
+                run = _parse_run(load_json_file(args.log), args.log)
         except InputError as e:
             raise InputError(_hint_for_log(args, e)) from None
         if args.report is not None:
@@ -80,10 +81,25 @@ def load_run(args: argparse.Namespace) -> tuple[str, Run]:
                 f"give the run log with --log RUN.json ({USAGE})"
             ) from None
         raise
-    run = parse_run(obj, display_name(path))
+    run = _parse_run(obj, path)
     if run.report is None:
         raise InputError(f"{display_name(path)}: holds only a run log; give the REPORT file too: vorlane check REPORT --log {path}")
     return display_name(path), run
+
+
+def _parse_run(obj: object, path: str) -> Run:
+    """The run held in ``obj``, read from ``path``; a JSON file that is neither
+    a run nor a known session gets one message naming both."""
+    try:
+        return parse_run(obj, display_name(path))
+    except InputError as e:
+        if ": not a run:" not in str(e):
+            raise
+        raise InputError(
+            f"{display_name(path)}: not a run (a run log with \"events\", \"external\", \"written\" and "
+            f"\"commands\", or an object with \"report\" and \"log\") nor a session file of a known format "
+            f"({', '.join(FORMATS)}); name the format with --from FORMAT if it is one of these"
+        ) from None
 
 
 class UsageError(Exception):
