@@ -7,7 +7,9 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "pystr.hpp"
@@ -108,12 +110,14 @@ int32_t to_json(PyObject* root, json::Value& out, CallState& st) {
     }
     if (is_list) {
       *t = json::Value::array();
-      if (PySequence_Fast_GET_SIZE(o) == 0) return true;
+      Py_ssize_t n = PySequence_Fast_GET_SIZE(o);
+      if (n == 0) return true;
       if (open.count(o)) {
         PyErr_SetString(PyExc_ValueError, "Circular reference detected");
         return false;
       }
       open.insert(o);
+      t->items.reserve(static_cast<std::size_t>(n));  // the size it has now
       stack.push_back({nb::borrow(o), nb::borrow(o), 0, t, false});
       return true;
     }
@@ -127,6 +131,7 @@ int32_t to_json(PyObject* root, json::Value& out, CallState& st) {
     PyObject* items = PyMapping_Items(o);
     if (!items) return false;
     open.insert(o);
+    t->members.reserve(static_cast<std::size_t>(PyList_GET_SIZE(items)));
     stack.push_back({std::move(holder), nb::steal(items), 0, t, true});
     return true;
   };
@@ -147,7 +152,7 @@ int32_t to_json(PyObject* root, json::Value& out, CallState& st) {
     json::Value* target;
     if (!f.is_dict) {
       child = item.ptr();
-      target = &f.target->push(json::Value::null());
+      target = &f.target->items.emplace_back();  // built in place: no temporary to destroy
     } else {
       PyObject* pair = item.ptr();
       if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
@@ -157,7 +162,8 @@ int32_t to_json(PyObject* root, json::Value& out, CallState& st) {
       std::string key;
       if (!key_text(PyTuple_GET_ITEM(pair, 0), key)) return capture(st);
       child = PyTuple_GET_ITEM(pair, 1);  // held by the tuple, held by `item`
-      target = &f.target->add(std::move(key), json::Value::null());
+      target = &f.target->members.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::move(key)),
+                                               std::forward_as_tuple()).second;
     }
     // `visit` may grow `stack`: `f` is not used after this.  `target` stays
     // valid: its container grows only once the frames above it are done.
