@@ -1,6 +1,7 @@
-// Python bindings of the verdict core: argument checks, value conversion,
-// the cache of normalised log texts, and the mapping of core failures onto
-// Python exceptions.  The matching itself runs without the GIL.
+// Python bindings of the verdict core: the module's names, argument checks,
+// and the private helpers that tests and tools call.  Value conversion lives
+// in verify_convert.cpp, verify() itself in verify_claim.cpp; the matching
+// runs without the GIL.
 #include <nanobind/nanobind.h>
 
 #include <algorithm>
@@ -12,51 +13,34 @@
 #include "verify/errors.hpp"
 #include "verify/literal.hpp"
 #include "verify/match.hpp"
-#include "verify/verdict.hpp"
-#include "verify_cache.hpp"
+#include "verify/names.hpp"
+#include "verify_call_state.hpp"
+#include "verify_claim.hpp"
 #include "verify_convert.hpp"
+#include "verify_json.hpp"
+#include "verify_read.hpp"
+#include "verify_text_cache.hpp"
 
 namespace nb = nanobind;
 using namespace vorlane;
 
 namespace {
 
-std::string type_name_of(PyObject* o) {
-  PyObject* n = PyType_GetName(Py_TYPE(o));
-  if (!n) {
-    PyErr_Clear();
-    return Py_TYPE(o)->tp_name;
-  }
-  std::string storage;
-  std::string s(py::text_of(n, storage));
-  Py_DECREF(n);
-  return s;
-}
-
-[[noreturn]] void type_error(const std::string& msg) {
-  PyErr_SetString(PyExc_TypeError, msg.c_str());
-  throw nb::python_error();
-}
-
-// The home directory of this call, or a KeyError saying why there is none.
-std::string home_or_raise() {
-  py::HomeLookup h = py::find_home();
-  if (!h.path) py::raise_error(verify::Error::key(h.error), nullptr);
-  return *h.path;
-}
-
-// A list (or tuple) of texts as the matchers take it; entries that are
-// neither str nor None are refused before any work.
-void check_texts(nb::handle texts) {
+// A list (or tuple) of texts as the matchers take it, copied so that the
+// caller's list cannot change under it; entries that are neither str nor
+// None are refused before any work.
+nb::object checked_texts(nb::handle texts) {
   PyObject* t = texts.ptr();
-  if (!PyList_Check(t) && !PyTuple_Check(t)) type_error("texts must be a list, not " + type_name_of(t));
-  nb::object seq = nb::steal(PySequence_Fast(t, ""));
+  if (!PyList_Check(t) && !PyTuple_Check(t)) py::type_error("texts must be a list, not " + py::type_name(t));
+  nb::object seq = nb::steal(PyList_Check(t) ? PyList_GetSlice(t, 0, PyList_GET_SIZE(t)) : PySequence_Fast(t, ""));
+  if (!seq.is_valid()) throw nb::python_error();
   Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
   for (Py_ssize_t i = 0; i < n; ++i) {
     PyObject* e = PySequence_Fast_GET_ITEM(seq.ptr(), i);
     if (e != Py_None && !PyUnicode_Check(e))
-      type_error("texts entries must be str or None, not " + type_name_of(e));
+      py::type_error("texts entries must be str or None, not " + py::type_name(e));
   }
+  return seq;
 }
 
 // Runs `lookup(matcher, texts)` for the matcher helpers `_in` / `_words_in`.
@@ -64,11 +48,10 @@ template <class F>
 bool lookup_in(nb::handle lit, nb::handle texts, F&& lookup) {
   std::string storage;
   std::string_view l = py::text_arg(lit.ptr(), "lit", storage);
-  check_texts(texts);
+  nb::object seq = checked_texts(texts);
   py::CallState st;
-  py::set_home(st, py::find_home());
+  py::set_home(st, py::home_text());
   verify::TextList list;
-  nb::object seq = nb::steal(PySequence_Fast(texts.ptr(), ""));
   Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
   for (Py_ssize_t i = 0; i < n; ++i)
     list.push(py::text_value(PySequence_Fast_GET_ITEM(seq.ptr(), i), "texts entries", st));
@@ -87,101 +70,11 @@ bool lookup_in(nb::handle lit, nb::handle texts, F&& lookup) {
   return r;
 }
 
-nb::tuple verdict_tuple(const verify::Verdict& v) {
-  return nb::make_tuple(py::to_str(v.word), py::to_str(v.note));
-}
-
-// The claim's kind as the rules compare it (by ==, like a tuple membership).
-verify::ClaimKind claim_kind(PyObject* kind) {
-  verify::ClaimKind k;
-  if (!kind) {  // absent: "other"
-    k.mention_kind = true;
-    return k;
-  }
-  auto eq = [&](const char* word) {
-    if (PyUnicode_CheckExact(kind)) return PyUnicode_CompareWithASCIIString(kind, word) == 0;
-    nb::str w(word);
-    int r = PyObject_RichCompareBool(kind, w.ptr(), Py_EQ);
-    if (r < 0) throw nb::python_error();
-    return r == 1;
-  };
-  k.command_ran = eq("command_ran");
-  k.file_changed = eq("file_changed");
-  k.mention_kind = eq("other") || eq("external_action") || eq("mention");
-  return k;
-}
-
-nb::tuple verify_claim(nb::handle claim_h, nb::handle L_h) {
-  PyObject* claim = claim_h.ptr();
-  PyObject* L = L_h.ptr();
-  if (!PyDict_CheckExact(claim))
-    type_error("verify() argument 'claim' must be dict, not " + type_name_of(claim));
-  if (!PyDict_CheckExact(L)) type_error("verify() argument 'L' must be dict, not " + type_name_of(L));
-
-  auto get = [&](const char* key) -> nb::object {
-    nb::str k(key);
-    PyObject* v = PyDict_GetItemWithError(claim, k.ptr());
-    if (!v) {
-      if (PyErr_Occurred()) throw nb::python_error();
-      return nb::object();
-    }
-    return nb::borrow(v);
-  };
-  nb::object kind = get("kind");
-  nb::object text = get("text");
-  nb::object targets = get("targets");
-
-  // Targets: falsy ones skipped, others as text (str() unless already one).
-  std::vector<std::string> target_texts;
-  if (targets.is_valid()) {
-    PyObject* it = PyObject_GetIter(targets.ptr());
-    if (!it) throw nb::python_error();
-    nb::object iter = nb::steal(it);
-    while (PyObject* item = PyIter_Next(it)) {
-      nb::object t = nb::steal(item);
-      int truth = PyObject_IsTrue(item);
-      if (truth < 0) throw nb::python_error();
-      if (!truth) continue;
-      std::string storage;
-      if (PyUnicode_Check(item)) {
-        target_texts.emplace_back(py::text_of(item, storage));
-      } else {
-        PyObject* s = PyObject_Str(item);
-        if (!s) throw nb::python_error();
-        nb::object so = nb::steal(s);
-        target_texts.emplace_back(py::text_of(s, storage));
-      }
-    }
-    if (PyErr_Occurred()) throw nb::python_error();
-  }
-  std::vector<std::string> atoms = verify::claim_atoms(target_texts);
-  if (atoms.empty()) return verdict_tuple(verify::nothing_to_check());
-
-  std::string text_storage;
-  std::string_view text_view;
-  if (text.is_valid()) {
-    if (!PyUnicode_Check(text.ptr()))
-      type_error("expected string or bytes-like object, got '" + type_name_of(text.ptr()) + "'");
-    text_view = py::text_of(text.ptr(), text_storage);
-  }
-  verify::ClaimKind k = claim_kind(kind.is_valid() ? kind.ptr() : nullptr);
-
-  py::CallState st;
-  py::set_home(st, py::find_home());
-  py::convert_log(L, st);
-
-  verify::Verdict v;
-  std::optional<verify::Error> err;
-  {
-    nb::gil_scoped_release release;
-    try {
-      v = verify::judge(k, text_view, atoms, st.log);
-    } catch (const verify::Error& e) {
-      err = e;
-    }
-  }
-  if (err) py::raise_error(*err, &st);
-  return verdict_tuple(v);
+template <std::size_t N>
+nb::tuple words_tuple(const std::string_view (&words)[N]) {
+  nb::list l;
+  for (std::string_view w : words) l.append(py::to_str(w));
+  return nb::tuple(l);
 }
 
 }  // namespace
@@ -200,13 +93,13 @@ NB_MODULE(verify, m) {
   nb::object re_compile = nb::module_::import_("re").attr("compile");
   for (const auto& p : verify::exported_patterns())
     m.attr(p.name) = re_compile(py::to_str(p.source), p.re_flags);
-  {
-    nb::list names;
-    for (std::string_view t : verify::READ_TOOLS) names.append(py::to_str(t));
-    m.attr("READ_TOOLS") = nb::steal(PyFrozenSet_New(names.ptr()));
-  }
+  // The core's word lists: the tools whose calls only read, the tools whose
+  // events carry what was run, and the verdict words.
+  m.attr("READ_TOOLS") = nb::steal(PyFrozenSet_New(words_tuple(verify::READ_TOOLS).ptr()));
+  m.attr("COMMAND_TOOLS") = words_tuple(verify::COMMAND_TOOLS);
+  m.attr("VERDICTS") = words_tuple(verify::VERDICTS);
 
-  m.def("verify", &verify_claim, nb::arg("claim").none(), nb::arg("L").none(),
+  m.def("verify", &py::verify_claim, nb::arg("claim").none(), nb::arg("L").none(),
         "verify(claim, L) -> (verdict, note)\n\n"
         "The verdict word (\"verified\", \"unverified\", \"contradicted\", \"unchecked\" or\n"
         "\"pre-existing\") and a one-line note naming the evidence, for one claim\n"
@@ -230,7 +123,7 @@ NB_MODULE(verify, m) {
   m.def("_norm", [](nb::handle s) {
     std::string storage;
     std::string_view v = py::text_arg(s.ptr(), "s", storage);
-    std::string home = home_or_raise();
+    std::string home = py::home_or_raise();
     std::string out;
     {
       nb::gil_scoped_release release;
@@ -242,14 +135,14 @@ NB_MODULE(verify, m) {
   m.def("_variants", [](nb::handle lit) {
     std::string storage;
     std::string_view v = py::text_arg(lit.ptr(), "lit", storage);
-    std::string home = home_or_raise();
+    std::string home = py::home_or_raise();
     return py::to_list(verify::variants_of_norm(verify::norm(v, home)));
   }, nb::arg("lit").none());
 
   m.def("_tokens", [](nb::handle lit) {
     std::string storage;
     std::string_view v = py::text_arg(lit.ptr(), "lit", storage);
-    std::string home = home_or_raise();
+    std::string home = py::home_or_raise();
     return py::to_list(verify::tokens_of_norm(verify::norm(v, home)));
   }, nb::arg("lit").none());
 
@@ -301,11 +194,11 @@ NB_MODULE(verify, m) {
   m.def("_conversion_seconds", [](nb::handle L, int repeats) {
     // Mean time to convert L as verify() does before matching (the part of
     // a call that holds the GIL), for benchmarks.
-    if (!PyDict_CheckExact(L.ptr())) type_error("L must be dict, not " + type_name_of(L.ptr()));
+    if (!PyDict_CheckExact(L.ptr())) py::type_error("L must be dict, not " + py::type_name(L.ptr()));
     auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < repeats; ++i) {
       py::CallState st;
-      py::set_home(st, py::find_home());
+      py::set_home(st, py::home_text());
       py::convert_log(L.ptr(), st);
     }
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() / std::max(repeats, 1);

@@ -37,6 +37,7 @@
 #include "common.hpp"
 #include "verify/literal.hpp"
 #include "verify/match.hpp"
+#include "verify/names.hpp"
 #include "verify/verdict.hpp"
 #include "verify/views.hpp"
 
@@ -141,9 +142,7 @@ void build(const uint8_t* data, std::size_t size, Built& b) {
     Event e;
     std::string_view tool = kTools[m0 % 8];
     maybe_fault(e.tool_fault, Error::Kind::Key, "tool");
-    if (tool == "read_file" || tool == "search_files" || tool == "skill_view") e.tool = Event::Tool::ReadTool;
-    else if (tool == "terminal") e.tool = Event::Tool::Terminal;
-    else if (tool == "execute_code") e.tool = Event::Tool::ExecuteCode;
+    e.tool = tool_kind(tool);
     maybe_fault(e.wrote_fault, Error::Kind::Key, "wrote");
     e.wrote = (m0 & 0x08) != 0;
     unsigned times = 1u << (m1 % 8);
@@ -286,7 +285,9 @@ void check_lookups(const Built& b, const std::vector<std::string>& atoms) {
 }
 
 bool is_word(std::string_view w) {
-  return w == "verified" || w == "unverified" || w == "contradicted" || w == "unchecked" || w == "pre-existing";
+  for (std::string_view v : VERDICTS)
+    if (w == v) return true;
+  return false;
 }
 
 }  // namespace

@@ -88,6 +88,34 @@ class TestReadRule:
         assert tuple(V.verify(CHANGED, log([e]))) == ("verified", "`lib/zeta.py` in write")
 
 
+class TestExportedWords:
+    """The core's word lists as the module exports them, against what verify() does."""
+
+    def test_read_tools(self):
+        V = needs_compiled()
+        import reference
+
+        assert V.READ_TOOLS == reference.READ_TOOLS
+        for tool in V.READ_TOOLS:
+            assert tuple(V.verify(CHANGED, log([event(tool, PATH)]))) == READ_NOTE
+
+    @pytest.mark.parametrize("tool", ["terminal", "execute_code", "read_file", "write_file", "Terminal", "terminal "])
+    def test_command_tools(self, tool):
+        # The "command" of an event is read exactly for the command tools.
+        V = needs_compiled()
+        if tool in V.COMMAND_TOOLS:
+            with pytest.raises(KeyError, match="command"):
+                V.verify(CHANGED, log([event(tool, PATH)]))
+        else:
+            assert tuple(V.verify(CHANGED, log([event(tool, PATH)]))) in (READ_NOTE, NO_NOTE)
+        assert set(V.COMMAND_TOOLS) == {"terminal", "execute_code"}
+
+    def test_verdicts(self):
+        V = needs_compiled()
+        assert V.VERDICTS == ("verified", "unverified", "contradicted", "unchecked", "pre-existing")
+        assert V.verify({"targets": []}, {})[0] in V.VERDICTS
+
+
 class TestWrites:
     @pytest.mark.parametrize("wrote", [True, 1, -1, 0.5, "x", "False", [0], {"a": 1}, object()])
     def test_truthy(self, V, wrote):

@@ -24,6 +24,10 @@ import sys
 from dataclasses import dataclass
 from typing import Any, Iterator
 
+# Tools whose events carry the command line or code that was run: the
+# verdict core's own list.
+from vorlane_core.verify import COMMAND_TOOLS
+
 __all__ = [
     "InputError",
     "Run",
@@ -36,8 +40,6 @@ __all__ = [
 ]
 
 LOG_KEYS = ("events", "external", "written", "commands")
-# Tools whose events carry the command line or code that was run.
-COMMAND_TOOLS = ("terminal", "execute_code")
 
 
 class InputError(Exception):
@@ -165,6 +167,9 @@ def _check_event(e: Any, where: str) -> None:
     tool = _member(e, "tool", where)
     _expect(tool, (str,), "a string", f"{where}.tool")
     wrote = _member(e, "wrote", where)
+    # Read by its truth value, so any text, even "false", would count as a
+    # write: only true and false are taken.
+    _expect(wrote, (bool,), "a boolean", f"{where}.wrote")
     _expect(_member(e, "output", where), (str, type(None)), "a string or null", f"{where}.output")
     if "payload" in e or wrote:
         _expect(_member(e, "payload", where), (str, type(None)), "a string or null", f"{where}.payload")

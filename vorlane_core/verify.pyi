@@ -1,7 +1,7 @@
 """Verdicts: one claim of a report judged against the run log of its turn (compiled module)."""
 
 import re
-from typing import Any, Mapping, Sequence
+from typing import Any, Literal, Mapping, Sequence
 
 NUM_RE: re.Pattern[str]
 NEGATED_RE: re.Pattern[str]
@@ -12,7 +12,11 @@ READ_CODE_RE: re.Pattern[str]
 SHELL_WRITE_RE: re.Pattern[str]
 # The extract module's pattern, bound when this module loads.
 WORK_VERB_RE: re.Pattern[str]
+# Tools whose calls only read; tools whose events carry the command line
+# or code that was run; the verdict words.
 READ_TOOLS: frozenset[str]
+COMMAND_TOOLS: tuple[str, ...]
+VERDICTS: tuple[Literal["verified", "unverified", "contradicted", "unchecked", "pre-existing"], ...]
 
 def verify(claim: dict[str, Any], L: dict[str, Any]) -> tuple[str, str]:
     """(verdict word, note) for one claim.

@@ -36,9 +36,6 @@ const Patterns& patterns();
 // The module's public pattern constants, for the host bindings.
 std::vector<PatternInfo> exported_patterns();
 
-// The tool names whose calls only read.
-inline constexpr std::string_view READ_TOOLS[] = {"read_file", "search_files", "skill_view"};
-
 // A literal target with approximation signs, dashes, quotes, a trailing
 // line reference and repeated white space tidied away.
 std::string clean(std::string_view t);

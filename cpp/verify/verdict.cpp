@@ -64,7 +64,7 @@ std::vector<std::string> claim_atoms(const std::vector<std::string>& targets) {
   return out;
 }
 
-Verdict nothing_to_check() { return {"unchecked", "nothing literal to check"}; }
+Verdict nothing_to_check() { return {std::string(UNCHECKED), "nothing literal to check"}; }
 
 Verdict judge(const ClaimKind& kind, std::string_view text, const std::vector<std::string>& atoms,
               const RunLog& log) {
@@ -175,21 +175,21 @@ Verdict judge(const ClaimKind& kind, std::string_view text, const std::vector<st
   }
 
   // The verdict.
-  if (!failed.empty()) return {"contradicted", join(failed, "; ")};
+  if (!failed.empty()) return {std::string(CONTRADICTED), join(failed, "; ")};
   if (!found.empty()) {
     std::string note = join(found, "; ");
     if (!read_only.empty() || !missing.empty()) note += " \u00b7 unchecked: " + join_quoted(read_only, missing);
-    return {"verified", note};
+    return {std::string(VERIFIED), note};
   }
   if (!read_only.empty() && additive(text) && kind.file_changed)
-    return {"pre-existing", join_quoted(read_only, {}) +
+    return {std::string(PRE_EXISTING), join_quoted(read_only, {}) +
                                 " appears only in content the agent read; never in anything it wrote or ran"};
   if (is_mention)
-    return {"unchecked",
+    return {std::string(UNCHECKED),
             "a mention, not a claim of work: " + join_quoted(read_only, missing) + " not in this turn's log"};
   if (!read_only.empty())
-    return {"unverified", join_quoted(read_only, {}) + " seen only in read output; no write or command touched it"};
-  return {"unverified", join_quoted({}, missing) + " not found in any write, command or output"};
+    return {std::string(UNVERIFIED), join_quoted(read_only, {}) + " seen only in read output; no write or command touched it"};
+  return {std::string(UNVERIFIED), join_quoted({}, missing) + " not found in any write, command or output"};
 }
 
 }  // namespace vorlane::verify

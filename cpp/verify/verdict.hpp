@@ -5,19 +5,13 @@
 #include <string_view>
 #include <vector>
 
+#include "verify/names.hpp"
 #include "verify/runlog.hpp"
 
 namespace vorlane::verify {
 
-// What the rules need to know about the claim's kind.
-struct ClaimKind {
-  bool command_ran = false;   // "command_ran"
-  bool file_changed = false;  // "file_changed"
-  bool mention_kind = false;  // "other", "external_action" or "mention"
-};
-
 struct Verdict {
-  std::string word;
+  std::string word;  // one of VERDICTS
   std::string note;
 };
 

@@ -1,4 +1,4 @@
-#include "verify_cache.hpp"
+#include "verify_text_cache.hpp"
 
 #include "pystr.hpp"
 
