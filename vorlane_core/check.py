@@ -17,10 +17,10 @@ writes as it is.
 
 from __future__ import annotations
 
-import os
 import unicodedata
-from typing import Any, Callable, Literal, Mapping, Sequence, TypedDict
+from typing import Any, Literal, Mapping, Sequence, TypedDict, get_args
 
+from vorlane_core import extract, verify
 from vorlane_core.evidence import Evidence, evidence
 
 __all__ = [
@@ -41,7 +41,10 @@ __all__ = [
 ]
 
 Verdict = Literal["verified", "unverified", "contradicted", "unchecked", "pre-existing"]
-VERDICTS: tuple[Verdict, ...] = ("verified", "unverified", "contradicted", "unchecked", "pre-existing")
+# The verdict words in their display order, as the verdict module lists them.
+VERDICTS: tuple[Verdict, ...] = verify.VERDICTS
+if set(VERDICTS) != set(get_args(Verdict)):  # pragma: no cover - a build out of step
+    raise ImportError(f"the verdict module's words {VERDICTS} differ from Verdict")
 
 FailOn = Literal["contradicted", "unverified", "never"]
 # The verdicts that fail a run under each rule.
@@ -50,8 +53,6 @@ FAIL_ON: dict[str, tuple[Verdict, ...]] = {
     "unverified": ("contradicted", "unverified"),
     "never": (),
 }
-
-_DEFAULT_MODEL_URL = "http://127.0.0.1:8000/v1/chat/completions"
 
 
 class CheckedClaim(TypedDict):
@@ -98,22 +99,7 @@ class ModelError(CheckError):
 
 def model_url() -> str:
     """The chat-completions endpoint that ``use_llm=True`` asks."""
-    try:
-        from vorlane_core import extract
-    except ImportError:
-        extract = None  # type: ignore[assignment]
-    url = getattr(extract, "LLM_URL", None)
-    if url is None:
-        url = os.environ.get("VESKARD_LLM_URL", _DEFAULT_MODEL_URL)
-    return str(url)
-
-
-def _modules() -> tuple[Callable[..., Any], Any]:
-    try:
-        from vorlane_core import extract, verify
-    except ImportError as e:
-        raise CheckError(f"cannot load the checker modules: {e}") from None
-    return extract.extract_claims, verify
+    return str(extract.LLM_URL)
 
 
 def _model_message(what: str, e: BaseException, url: str) -> str:
@@ -123,9 +109,9 @@ def _model_message(what: str, e: BaseException, url: str) -> str:
     return f"{what} at {url}: {detail}"
 
 
-def _claims(report: str, use_llm: bool, extract_claims: Callable[..., Any]) -> list[dict]:
+def _claims(report: str, use_llm: bool) -> list[dict]:
     try:
-        return list(extract_claims(report, use_llm=use_llm))
+        return list(extract.extract_claims(report, use_llm=use_llm))
     except TimeoutError as e:
         raise ModelError(_model_message("the model did not answer in time", e, model_url())) from None
     except OSError as e:  # unreachable, refused, bad URL, HTTP error status
@@ -156,14 +142,12 @@ def check(report: str, log: Mapping[str, Any], *, use_llm: bool = False) -> Chec
     :class:`CheckError` when a claim cannot be judged against ``log`` (a log
     of the wrong shape); ``TypeError`` when ``report`` is not a ``str``.
     """
-    extract_claims, verify_module = _modules()
-    verify = verify_module.verify
     if not isinstance(report, str):
         raise TypeError(f"report: expected str, got {type(report).__name__}")
     claims: list[CheckedClaim] = []
-    for n, claim in enumerate(_claims(report, use_llm, extract_claims), start=1):
+    for n, claim in enumerate(_claims(report, use_llm), start=1):
         try:
-            verdict, note = verify(claim, log)
+            verdict, note = verify.verify(claim, log)
         except Exception as e:  # a log the caller's checks let through
             raise CheckError(
                 f"claim {n} ({_short(claim['text'])!r}) could not be verified: {type(e).__name__}: {e}"
@@ -175,7 +159,7 @@ def check(report: str, log: Mapping[str, Any], *, use_llm: bool = False) -> Chec
                 "targets": list(claim["targets"]),
                 "verdict": verdict,
                 "note": note,
-                "evidence": evidence(claim, verdict, note, verify_module._atoms, verify_module._kind_of),
+                "evidence": evidence(claim, verdict, note, verify._atoms, verify._kind_of),
             }
         )
     return {"claims": claims, "summary": summarize(claims)}
