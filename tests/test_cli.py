@@ -110,7 +110,7 @@ class TestExampleOutput:
         assert p.returncode == 1, p.stderr
         claims = doc["claims"]
         for c in claims:
-            assert list(c) == ["text", "kind", "targets", "verdict", "note"]
+            assert list(c) == ["text", "kind", "targets", "verdict", "note", "position"]
             assert c["verdict"] in VERDICTS and c["note"]
         got = {}
         for prefix, verdict in EXPECTED.items():

@@ -19,7 +19,9 @@ from __future__ import annotations
 
 import os
 import unicodedata
-from typing import Any, Callable, Literal, Mapping, Sequence, TypedDict
+from typing import Any, Callable, Literal, Mapping, Optional, Sequence, TypedDict
+
+from vorlane_core.positions import Position, locate
 
 __all__ = [
     "Verdict",
@@ -27,6 +29,7 @@ __all__ = [
     "VERDICTS",
     "FAIL_ON",
     "CheckedClaim",
+    "Position",
     "Summary",
     "CheckResult",
     "CheckError",
@@ -52,13 +55,16 @@ _DEFAULT_MODEL_URL = "http://127.0.0.1:8000/v1/chat/completions"
 
 
 class CheckedClaim(TypedDict):
-    """One claim of the report with its verdict."""
+    """One claim of the report with its verdict, and where it stands in the
+    report (``None`` when it cannot be found there; see
+    :mod:`vorlane_core.positions`)."""
 
     text: str
     kind: str
     targets: list[str]
     verdict: Verdict
     note: str
+    position: Optional[Position]
 
 
 # "pre-existing" is no identifier, hence the functional form.
@@ -154,7 +160,9 @@ def check(report: str, log: Mapping[str, Any], *, use_llm: bool = False) -> Chec
     if not isinstance(report, str):
         raise TypeError(f"report: expected str, got {type(report).__name__}")
     claims: list[CheckedClaim] = []
-    for n, claim in enumerate(_claims(report, use_llm, extract_claims), start=1):
+    found = _claims(report, use_llm, extract_claims)
+    positions = locate(report, (c["text"] for c in found))
+    for n, (claim, position) in enumerate(zip(found, positions), start=1):
         try:
             verdict, note = verify(claim, log)
         except Exception as e:  # a log the caller's checks let through
@@ -168,6 +176,7 @@ def check(report: str, log: Mapping[str, Any], *, use_llm: bool = False) -> Chec
                 "targets": list(claim["targets"]),
                 "verdict": verdict,
                 "note": note,
+                "position": position,
             }
         )
     return {"claims": claims, "summary": summarize(claims)}

@@ -24,5 +24,6 @@ def run_single(args: argparse.Namespace) -> int:
     except (InputError, CheckError) as e:
         error(str(e))
         return EXIT_BAD
-    output_for(args)(sys.stdout, args).single(result)
+    source = {"path": args.report if args.report is not None else args.log, "embedded": args.report is None, "line": None}
+    output_for(args)(sys.stdout, args).single({**result, "report": report, "source": source})
     return EXIT_FAIL if fails(result["summary"], args.fail_on) else EXIT_OK

@@ -1,0 +1,143 @@
+"""Where each claim stands in its report.
+
+A claim is a tidied sentence of the report: its lines joined with one space,
+bold markers, list markers and table bars dropped, table cells joined with
+" · ".  To find it again, the claim and the report are compared on what
+tidying keeps: every character except white space, "*", "|" and "·" (and a
+"." of the claim may stand for a NUL of the report).  Claims come in report
+order, so each is looked for after the start of the one before it.
+
+When a claim is not found whole (a code span split by a fence, say), the
+longest beginning of it that is found near that point is taken, and the
+claim ends at the longest ending of it found after that; such a position is
+marked ``exact: False``.  When not even the beginning of a claim is found,
+its position is ``None``.
+
+Lines are 1-based and end at LF, CR LF or a lone CR.  Columns are 1-based and
+count characters (Unicode code points) from the start of the line;
+``end_column`` is the column just after the claim's last character, so a
+claim of one line spans ``end_column - column`` characters.  ``offset`` and
+``end_offset`` are the same two places as 0-based character indices into the
+report text.
+"""
+
+from __future__ import annotations
+
+import bisect
+import re
+from typing import Iterable, Iterator, Optional, TypedDict
+
+__all__ = ["Position", "locate", "line_starts"]
+
+# What tidying may drop or add between two characters of a claim.
+_GAP = r"[\s*|\u00b7]*"
+_SKIP = re.compile(r"[\s*|\u00b7]+")
+_LINE_BREAK = re.compile(r"\r\n?|\n")
+# How far past the previous claim a claim that is not found whole is looked
+# for: bounded, so that a report of many unmatched claims stays linear.
+_WINDOW = 1 << 16
+# The shortest beginning of a claim (in kept characters) worth taking.
+_MIN_PREFIX = 8
+# Claims longer than twice this (in kept characters) are found by their
+# beginning and ending of this length.
+_LONG = 512
+
+
+class Position(TypedDict):
+    """Where a claim stands in its report (see the module's description)."""
+
+    line: int
+    column: int
+    end_line: int
+    end_column: int
+    offset: int
+    end_offset: int
+    exact: bool
+
+
+def line_starts(text: str) -> list[int]:
+    """The character index at which each line of ``text`` starts."""
+    return [0] + [m.end() for m in _LINE_BREAK.finditer(text)]
+
+
+def _kept(claim: str) -> str:
+    return _SKIP.sub("", claim)
+
+
+def _pattern(kept: str) -> "re.Pattern[str]":
+    parts = ["[.\\x00]" if ch == "." else re.escape(ch) for ch in kept]
+    return re.compile(_GAP.join(parts))
+
+
+def _search(kept: str, report: str, start: int, stop: int) -> Optional["re.Match[str]"]:
+    try:
+        return _pattern(kept).search(report, start, stop)
+    except (re.error, RecursionError, OverflowError):  # never expected; never fatal
+        return None
+
+
+def _longest(kept: str, report: str, start: int, stop: int, *, from_end: bool) -> Optional["re.Match[str]"]:
+    """The match of the longest beginning (or ending) of ``kept`` in
+    ``report[start:stop]``; being found is monotone in the length, so a binary
+    search over lengths finds it."""
+    lo, hi, best = min(_MIN_PREFIX, len(kept)), len(kept), None
+    while lo <= hi:
+        mid = (lo + hi) // 2
+        part = kept[len(kept) - mid :] if from_end else kept[:mid]
+        m = _search(part, report, start, stop) if part else None
+        if m is None:
+            hi = mid - 1
+        else:
+            best, lo = m, mid + 1
+    return best
+
+
+def _span(kept: str, report: str, cursor: int) -> tuple[int, int, bool] | None:
+    if not kept:
+        return None
+    if len(kept) > 2 * _LONG:
+        # A very long claim: its beginning, then its ending after it.
+        head = _search(kept[:_LONG], report, cursor, len(report))
+        tail = head and _search(kept[-_LONG:], report, head.end(), len(report))
+        if head is not None and tail is not None:
+            return head.start(), tail.end(), True
+    else:
+        m = _search(kept, report, cursor, len(report))
+        if m is not None:
+            return m.start(), m.end(), True
+    stop = min(len(report), cursor + _WINDOW + 4 * len(kept))
+    head = _longest(kept, report, cursor, stop, from_end=False)
+    if head is None:
+        return None
+    end = head.end()
+    tail = _longest(kept, report, head.end(), min(len(report), head.end() + _WINDOW + 4 * len(kept)), from_end=True)
+    if tail is not None:
+        end = tail.end()
+    return head.start(), end, False
+
+
+def locate(report: str, claims: Iterable[str]) -> Iterator[Position | None]:
+    """The position of each of ``claims`` (texts, in report order) in ``report``."""
+    starts: list[int] | None = None
+    cursor = 0
+    for claim in claims:
+        span = _span(_kept(claim), report, cursor) if isinstance(claim, str) else None
+        if span is None:
+            yield None
+            continue
+        if starts is None:
+            starts = line_starts(report)
+        begin, end, exact = span
+        cursor = end if exact else begin + 1
+        line = bisect.bisect_right(starts, begin)
+        # The end is just after the last character: on that character's line.
+        end_line = bisect.bisect_right(starts, max(begin, end - 1))
+        yield {
+            "line": line,
+            "column": begin - starts[line - 1] + 1,
+            "end_line": end_line,
+            "end_column": end - starts[end_line - 1] + 1,
+            "offset": begin,
+            "end_offset": end,
+            "exact": exact,
+        }
