@@ -10,6 +10,7 @@ from typing import TextIO
 from wcwidth import wcswidth, wcwidth
 
 from vorlane_core.check import VERDICTS
+from vorlane_core.safe_text import visible
 
 VERDICT_COLOUR = {
     "verified": "32",  # green
@@ -23,37 +24,6 @@ DEFAULT_WIDTH = 100  # when stdout is no terminal and COLUMNS is unset
 
 
 _ZWJ = "\u200d"
-
-
-def _hidden(ch: str) -> bool:
-    """Whether ``ch`` would act on the terminal or hide what surrounds it
-    rather than show: control characters, format characters (bidi overrides
-    and isolates, zero-width spaces and joiners...) and lone surrogates."""
-    return unicodedata.category(ch) in ("Cc", "Cf", "Cs")
-
-
-def _escape(ch: str) -> str:
-    return ascii(ch)[1:-1]
-
-
-def _keep_joiner(text: str, i: int) -> bool:
-    # A zero-width joiner between two symbols builds one emoji (👨‍👩‍👧).
-    return 0 < i < len(text) - 1 and unicodedata.category(text[i - 1]) == "So" and unicodedata.category(text[i + 1]) == "So"
-
-
-def visible(text: str, keep: str = "") -> str:
-    """``text`` with the characters that would act on the terminal or hide
-    text (see :func:`_hidden`) written as escapes such as ``\\x1b``,
-    ``\\u202e`` or ``\\ud800``; the characters of ``keep`` stay as they are."""
-    if text.isprintable() and text.isascii():
-        return text
-    out = []
-    for i, ch in enumerate(text):
-        if ch in keep or not _hidden(ch) or (ch == _ZWJ and _keep_joiner(text, i)):
-            out.append(ch)
-        else:
-            out.append(_escape(ch))
-    return "".join(out)
 
 
 def one_line(text: str) -> str:

@@ -18,7 +18,7 @@ from vorlane_core import __version__
 from vorlane_core.check import VERDICTS, fails
 from vorlane_core.cli.formats.base import Output
 from vorlane_core.cli.formats.html_assets import CSP, CSS, JS
-from vorlane_core.cli.terminal import _hidden
+from vorlane_core.safe_text import hidden as _hidden
 
 
 _KEEP = "\n\t"  # shown as they are in the report
