@@ -132,12 +132,22 @@ def test_locate(report, claims, expected):
     assert got == expected
 
 
-def test_locate_stays_linear_on_many_claims_not_found():
-    """Claims that are nowhere in a large report: each is looked for in a
-    bounded window, so this ends promptly (a hang guard, not a timing)."""
+def test_locate_stays_linear():
+    """Many claims, claims that are nowhere in a large report, a very long
+    claim, a first word that occurs everywhere: all end promptly (a hang
+    guard, not a timing)."""
     report = "word " * 400_000
     got = list(locate(report, [f"Claim number {i} with `code{i}` not there." for i in range(300)]))
     assert got == [None] * 300
+    long_claim = " ".join(f"**w{i}**" for i in range(50_000))
+    report = "Ran it. " * 5_000 + "Ran " + long_claim + ".\n"
+    claims = [f"Ran {' '.join(f'w{i}' for i in range(50_000))}."] + ["Ran it."] * 3
+    got = list(locate(report, claims))
+    assert got[0] is not None and got[0]["exact"] and got[0]["end_offset"] == len(report) - 1
+    assert got[1:] == [None] * 3  # in order: nothing after the long claim
+    lines = "".join(f"- Ran `make t{i}` and it passed.\n" for i in range(50_000))
+    got = list(locate(lines, [f"Ran `make t{i}` and it passed." for i in range(50_000)]))
+    assert [p["line"] for p in got] == list(range(1, 50_001))
 
 
 def test_check_result_carries_positions():

@@ -7,7 +7,10 @@ tidying keeps: every character except white space, "*", "|" and "·" (and a
 "." of the claim may stand for a NUL of the report).  Claims come in report
 order, so each is looked for after the start of the one before it.
 
-When a claim is not found whole (a code span split by a fence, say), the
+A claim is first looked for by its first word, as plain text, each place it
+occurs checked character by character; the pattern search (slower to set
+up) is kept for what that misses.  When a claim is not found whole (a code
+span split by a fence, say), the
 longest beginning of it that is found near that point is taken, and the
 claim ends at the longest ending of it found after that; such a position is
 marked ``exact: False``.  When not even the beginning of a claim is found,
@@ -38,9 +41,12 @@ _LINE_BREAK = re.compile(r"\r\n?|\n")
 _WINDOW = 1 << 16
 # The shortest beginning of a claim (in kept characters) worth taking.
 _MIN_PREFIX = 8
-# Claims longer than twice this (in kept characters) are found by their
-# beginning and ending of this length.
-_LONG = 512
+# Claims longer than this (in kept characters) are only looked for as plain
+# text: a pattern for them would cost more to build than it could be worth.
+_PATTERN_MAX = 4096
+# Places where the first word of a claim occurs that are checked before the
+# pattern search takes over.
+_MAX_TRIES = 10_000
 
 
 class Position(TypedDict):
@@ -92,19 +98,56 @@ def _longest(kept: str, report: str, start: int, stop: int, *, from_end: bool) -
     return best
 
 
-def _span(kept: str, report: str, cursor: int) -> tuple[int, int, bool] | None:
+def _gap(ch: str) -> bool:
+    return ch.isspace() or ch in "*|\u00b7"
+
+
+def _match_at(report: str, at: int, kept: str) -> int:
+    """The end of the claim whose kept characters are ``kept`` when it starts
+    at ``at`` in ``report``, or -1."""
+    j, n = at, len(report)
+    for i, ch in enumerate(kept):
+        if i:
+            while j < n and _gap(report[j]):
+                j += 1
+        if j >= n:
+            return -1
+        got = report[j]
+        if got != ch and not (ch == "." and got == "\x00"):
+            return -1
+        j += 1
+    return j
+
+
+def _find(claim: str, kept: str, report: str, cursor: int) -> tuple[int, int] | None:
+    """Where the claim stands whole: its first run of kept characters is
+    looked up as plain text, and each place it occurs checked."""
+    anchor = next((piece for piece in _SKIP.split(claim) if piece), "")[:64]
+    if not anchor:
+        return None
+    at, tries = report.find(anchor, cursor), 0
+    while at != -1 and tries < _MAX_TRIES:
+        end = _match_at(report, at, kept)
+        if end != -1:
+            return at, end
+        at, tries = report.find(anchor, at + 1), tries + 1
+    # Markup inside the first word, a NUL for a ".", or too many false
+    # starts: the slower pattern search, near the previous claim.
+    if len(kept) > _PATTERN_MAX:
+        return None
+    m = _search(kept, report, cursor, min(len(report), cursor + _WINDOW + 4 * len(kept)))
+    return (m.start(), m.end()) if m is not None else None
+
+
+def _span(claim: str, report: str, cursor: int) -> tuple[int, int, bool] | None:
+    kept = _kept(claim)
     if not kept:
         return None
-    if len(kept) > 2 * _LONG:
-        # A very long claim: its beginning, then its ending after it.
-        head = _search(kept[:_LONG], report, cursor, len(report))
-        tail = head and _search(kept[-_LONG:], report, head.end(), len(report))
-        if head is not None and tail is not None:
-            return head.start(), tail.end(), True
-    else:
-        m = _search(kept, report, cursor, len(report))
-        if m is not None:
-            return m.start(), m.end(), True
+    found = _find(claim, kept, report, cursor)
+    if found is not None:
+        return found[0], found[1], True
+    if len(kept) > _PATTERN_MAX:
+        kept = kept[:_PATTERN_MAX]
     stop = min(len(report), cursor + _WINDOW + 4 * len(kept))
     head = _longest(kept, report, cursor, stop, from_end=False)
     if head is None:
@@ -121,7 +164,7 @@ def locate(report: str, claims: Iterable[str]) -> Iterator[Position | None]:
     starts: list[int] | None = None
     cursor = 0
     for claim in claims:
-        span = _span(_kept(claim), report, cursor) if isinstance(claim, str) else None
+        span = _span(claim, report, cursor) if isinstance(claim, str) else None
         if span is None:
             yield None
             continue
