@@ -35,6 +35,7 @@ __all__ = ["Position", "locate", "line_starts"]
 # What tidying may drop or add between two characters of a claim.
 _GAP = r"[\s*|\u00b7]*"
 _SKIP = re.compile(r"[\s*|\u00b7]+")
+_ANCHOR_END = re.compile(r"[:;,.!?)\]]")
 _LINE_BREAK = re.compile(r"\r\n?|\n")
 # How far past the previous claim a claim that is not found whole is looked
 # for: bounded, so that a report of many unmatched claims stays linear.
@@ -102,9 +103,11 @@ def _gap(ch: str) -> bool:
     return ch.isspace() or ch in "*|\u00b7"
 
 
-def _match_at(report: str, at: int, kept: str) -> int:
-    """The end of the claim whose kept characters are ``kept`` when it starts
-    at ``at`` in ``report``, or -1."""
+def _match_at(report: str, at: int, kept: str, claim: str) -> int:
+    """The end of ``claim`` (whose kept characters are ``kept``) when it
+    starts at ``at`` in ``report``, or -1."""
+    if report.startswith(claim, at):  # as written, as most claims are
+        return at + len(claim)
     j, n = at, len(report)
     for i, ch in enumerate(kept):
         if i:
@@ -122,12 +125,14 @@ def _match_at(report: str, at: int, kept: str) -> int:
 def _find(claim: str, kept: str, report: str, cursor: int) -> tuple[int, int] | None:
     """Where the claim stands whole: its first run of kept characters is
     looked up as plain text, and each place it occurs checked."""
-    anchor = next((piece for piece in _SKIP.split(claim) if piece), "")[:64]
+    first = next((piece for piece in _SKIP.split(claim) if piece), "")
+    # Up to the punctuation that closing bold often stands before ("**Note**:").
+    anchor = _ANCHOR_END.split(first, 1)[0][:64] or first[:64]
     if not anchor:
         return None
     at, tries = report.find(anchor, cursor), 0
     while at != -1 and tries < _MAX_TRIES:
-        end = _match_at(report, at, kept)
+        end = _match_at(report, at, kept, claim)
         if end != -1:
             return at, end
         at, tries = report.find(anchor, at + 1), tries + 1
@@ -159,27 +164,47 @@ def _span(claim: str, report: str, cursor: int) -> tuple[int, int, bool] | None:
     return head.start(), end, False
 
 
+class _Lines:
+    """Line and column of offsets into ``text``, asked mostly in increasing
+    order: lines are counted from the last offset asked, at C speed."""
+
+    def __init__(self, text: str):
+        self.text = text
+        self.starts = line_starts(text) if "\r" in text else None
+        self.pos, self.line = 0, 1
+
+    def at(self, offset: int) -> tuple[int, int]:
+        if self.starts is not None:
+            line = bisect.bisect_right(self.starts, offset)
+            return line, offset - self.starts[line - 1] + 1
+        if offset < self.pos:
+            self.pos, self.line = 0, 1
+        self.line += self.text.count("\n", self.pos, offset)
+        self.pos = offset
+        return self.line, offset - (self.text.rfind("\n", 0, offset) + 1) + 1
+
+
 def locate(report: str, claims: Iterable[str]) -> Iterator[Position | None]:
     """The position of each of ``claims`` (texts, in report order) in ``report``."""
-    starts: list[int] | None = None
+    lines: _Lines | None = None
     cursor = 0
     for claim in claims:
         span = _span(claim, report, cursor) if isinstance(claim, str) else None
         if span is None:
             yield None
             continue
-        if starts is None:
-            starts = line_starts(report)
+        if lines is None:
+            lines = _Lines(report)
         begin, end, exact = span
         cursor = end if exact else begin + 1
-        line = bisect.bisect_right(starts, begin)
+        line, column = lines.at(begin)
         # The end is just after the last character: on that character's line.
-        end_line = bisect.bisect_right(starts, max(begin, end - 1))
+        end_line, last_column = lines.at(max(begin, end - 1))
         yield {
             "line": line,
-            "column": begin - starts[line - 1] + 1,
+            "column": column,
             "end_line": end_line,
-            "end_column": end - starts[end_line - 1] + 1,
+            "end_column": last_column + (1 if end > begin else 0),
             "offset": begin,
             "end_offset": end,
             "exact": exact,
