@@ -166,3 +166,16 @@ def test_cell_width(text, columns):
     assert cell_width(text) == columns
     assert all(cell_width(part) <= 2 for part in wrap(text * 3, 2))
     assert "".join(wrap(text * 3, 2)) == text * 3
+
+
+@pytest.mark.parametrize("columns", [40, 60])
+def test_examples_and_corpus_fit(tmp_path, columns):
+    """Every claim of every run of the examples and of the corpus, listed
+    with --full, within the width."""
+    from format_checks import CORPUS_RUNS, RUNS
+
+    for runs in [RUNS] + ([CORPUS_RUNS] if CORPUS_RUNS.is_dir() else []):
+        p = subprocess.run(check_cmd("--runs", runs, "--full"), capture_output=True, cwd=tmp_path, env=env({"COLUMNS": str(columns)}), timeout=300)
+        assert p.returncode in (1, 2) and b"Traceback" not in p.stderr
+        lines = p.stdout.decode("utf-8").splitlines()
+        assert len(lines) > 10 and max(wcswidth(l) for l in lines) <= columns, [l for l in lines if wcswidth(l) > columns]

@@ -10,10 +10,9 @@ order, so each is looked for after the start of the one before it.
 A claim is first looked for by its first word, as plain text, each place it
 occurs checked character by character; the pattern search (slower to set
 up) is kept for what that misses.  When a claim is not found whole (a code
-span split by a fence, say), the
-longest beginning of it that is found near that point is taken, and the
-claim ends at the longest ending of it found after that; such a position is
-marked ``exact: False``.  When not even the beginning of a claim is found,
+span split by a fence, say), the longest beginning of it that is found near
+that point is taken, and the claim ends at the longest ending of it found
+after that; such a position is marked ``exact: False``.  When not even the beginning of a claim is found,
 its position is ``None``.
 
 Lines are 1-based and end at LF, CR LF or a lone CR.  Columns are 1-based and
@@ -44,7 +43,7 @@ _WINDOW = 1 << 16
 _MIN_PREFIX = 8
 # Claims longer than this (in kept characters) are only looked for as plain
 # text: a pattern for them would cost more to build than it could be worth.
-_PATTERN_MAX = 4096
+_PATTERN_MAX = 512
 # Places where the first word of a claim occurs that are checked before the
 # pattern search takes over.
 _MAX_TRIES = 10_000
@@ -88,6 +87,9 @@ def _longest(kept: str, report: str, start: int, stop: int, *, from_end: bool) -
     ``report[start:stop]``; being found is monotone in the length, so a binary
     search over lengths finds it."""
     lo, hi, best = min(_MIN_PREFIX, len(kept)), len(kept), None
+    shortest = kept[len(kept) - lo :] if from_end else kept[:lo]
+    if not shortest or _search(shortest, report, start, stop) is None:
+        return None
     while lo <= hi:
         mid = (lo + hi) // 2
         part = kept[len(kept) - mid :] if from_end else kept[:mid]
@@ -151,14 +153,12 @@ def _span(claim: str, report: str, cursor: int) -> tuple[int, int, bool] | None:
     found = _find(claim, kept, report, cursor)
     if found is not None:
         return found[0], found[1], True
-    if len(kept) > _PATTERN_MAX:
-        kept = kept[:_PATTERN_MAX]
-    stop = min(len(report), cursor + _WINDOW + 4 * len(kept))
-    head = _longest(kept, report, cursor, stop, from_end=False)
+    reach = _WINDOW + 4 * len(kept)
+    head = _longest(kept[:_PATTERN_MAX], report, cursor, min(len(report), cursor + reach), from_end=False)
     if head is None:
         return None
     end = head.end()
-    tail = _longest(kept, report, head.end(), min(len(report), head.end() + _WINDOW + 4 * len(kept)), from_end=True)
+    tail = _longest(kept[-_PATTERN_MAX:], report, head.end(), min(len(report), head.end() + reach), from_end=True)
     if tail is not None:
         end = tail.end()
     return head.start(), end, False
