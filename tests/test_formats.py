@@ -94,6 +94,12 @@ def test_github_escaping_and_step_summary(tmp_path, workdir):
     assert message.startswith("Ran `ruff check feedsync` with 100% coverage: a, b.\ncontradicted: ")
     md = summary.read_text(encoding="utf-8")
     assert md.startswith("earlier step\n### vorlane: 1 claim in ") and "| ❌ contradicted | 1 |" in md
+    output(["--runs", RUNS], "github", workdir, extra_env={"GITHUB_STEP_SUMMARY": str(summary)})
+    batch = summary.read_text(encoding="utf-8")[len(md):]
+    totals = json_doc(["--runs", RUNS], workdir)["summary"]
+    assert batch.startswith(f"### vorlane: 4 runs, {totals['total']} claims — **fails**")
+    assert f"| **Total** | {totals['total']} | " + " | ".join(str(totals[v]) for v in VERDICTS) + " |" in batch
+    assert "alembic upgrade head" in batch.partition("#### Claims that fail the gate")[2]
     hostile = output(["--log", hostile_run(tmp_path)], "github", workdir).stdout.decode("utf-8")
     assert "\u202e" not in hostile and "\x1b" not in hostile and "\\u202e" in hostile
 

@@ -52,7 +52,8 @@ class JunitOutput(Output):
             if pos is not None:
                 where = f"line {pos['line']}" if not source["embedded"] else f"report line {pos['line']}"
             label = f"claim {n}" + (f" ({where})" if where else "") + f": {c['text']}"
-            line_attr = f' line="{pos["line"]}"' if pos is not None and not source["embedded"] else ""
+            line = pos["line"] if pos is not None and not source["embedded"] else source.get("line")
+            line_attr = f' line="{line}"' if line else ""
             out.append(f"    <testcase classname={attr(name)} name={attr(label)} file={attr(source['path'])}{line_attr}>\n")
             if self.fails_gate(c["verdict"]):
                 out.append(f"      <failure message={attr(c['note'])} type={attr(c['verdict'])}>{text(c['verdict'] + ': ' + c['note'])}</failure>\n")
