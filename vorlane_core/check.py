@@ -18,10 +18,11 @@ writes as it is.
 from __future__ import annotations
 
 import unicodedata
-from typing import Any, Literal, Mapping, Sequence, TypedDict, get_args
+from typing import Any, Literal, Mapping, Optional, Sequence, TypedDict, get_args
 
 from vorlane_core import extract, verify
 from vorlane_core.evidence import Evidence, evidence
+from vorlane_core.positions import Position, locate
 
 __all__ = [
     "Verdict",
@@ -30,6 +31,7 @@ __all__ = [
     "FAIL_ON",
     "CheckedClaim",
     "Evidence",
+    "Position",
     "Summary",
     "CheckResult",
     "CheckError",
@@ -56,7 +58,9 @@ FAIL_ON: dict[str, tuple[Verdict, ...]] = {
 
 
 class CheckedClaim(TypedDict):
-    """One claim of the report with its verdict."""
+    """One claim of the report with its verdict, and where it stands in the
+    report (``None`` when it cannot be found there; see
+    :mod:`vorlane_core.positions`)."""
 
     text: str
     kind: str
@@ -66,6 +70,7 @@ class CheckedClaim(TypedDict):
     # What the note names, one entry per literal; None when the note cannot
     # be read back exactly.
     evidence: list[Evidence] | None
+    position: Optional[Position]
 
 
 # "pre-existing" is no identifier, hence the functional form.
@@ -145,7 +150,9 @@ def check(report: str, log: Mapping[str, Any], *, use_llm: bool = False) -> Chec
     if not isinstance(report, str):
         raise TypeError(f"report: expected str, got {type(report).__name__}")
     claims: list[CheckedClaim] = []
-    for n, claim in enumerate(_claims(report, use_llm), start=1):
+    found = _claims(report, use_llm)
+    positions = locate(report, (c["text"] for c in found))
+    for n, (claim, position) in enumerate(zip(found, positions), start=1):
         try:
             verdict, note = verify.verify(claim, log)
         except Exception as e:  # a log the caller's checks let through
@@ -160,6 +167,7 @@ def check(report: str, log: Mapping[str, Any], *, use_llm: bool = False) -> Chec
                 "verdict": verdict,
                 "note": note,
                 "evidence": evidence(claim, verdict, note, verify._atoms, verify._kind_of),
+                "position": position,
             }
         )
     return {"claims": claims, "summary": summarize(claims)}

@@ -17,7 +17,9 @@ from vorlane_core.runlog_file import InputError, RunSource
 
 
 def check_source(src: RunSource, use_llm: bool) -> dict[str, Any]:
-    """The result of one run of a batch: its claims and summary, or its error."""
+    """The result of one run of a batch: its claims and summary, or its error
+    (with the report's text and where it was read from, for the formats)."""
+    source = {"path": src.path, "embedded": True, "line": src.line}
     try:
         run = src.load()
         result = check(run.report, run.log, use_llm=use_llm)  # type: ignore[arg-type]
@@ -25,8 +27,8 @@ def check_source(src: RunSource, use_llm: bool) -> dict[str, Any]:
         msg = str(e)
         if msg.startswith(src.name + ": "):
             msg = msg[len(src.name) + 2 :]
-        return {"name": src.name, "error": msg}
-    out = {"name": src.name, "claims": result["claims"], "summary": result["summary"]}
+        return {"name": src.name, "error": msg, "source": source}
+    out = {"name": src.name, "claims": result["claims"], "summary": result["summary"], "report": run.report, "source": source}
     if getattr(src, "meta", None) is not None:  # an imported session
         out["import"] = src.meta  # type: ignore[attr-defined]
     return out

@@ -74,7 +74,13 @@ def build_parser(defaults: Mapping[str, Any] | None = None) -> argparse.Argument
         "--format",
         choices=tuple(FORMATS),
         default="table",
-        help="what to print: the verdict table (default) or one JSON document",
+        help="what to print: the verdict table (default), one JSON document, GitHub workflow commands, "
+        "SARIF 2.1.0, JUnit XML, a Markdown table or one self-contained HTML page (see docs/output.md)",
+    )
+    check.add_argument(
+        "--full",
+        action="store_true",
+        help="in the table, every claim whole and every column at any width; with --runs, every claim of every run",
     )
     check.add_argument("--json", dest="format", action="store_const", const="json", help="same as --format json")
     check.add_argument(

@@ -108,7 +108,7 @@ class UsageError(Exception):
 
 def run_single(args: argparse.Namespace) -> int:
     try:
-        source, run = load_run(args)
+        source_name, run = load_run(args)
         assert run.report is not None
         warn_import(args)
         result = check(run.report, run.log, use_llm=args.llm)
@@ -122,5 +122,7 @@ def run_single(args: argparse.Namespace) -> int:
         error(str(e))
         return EXIT_BAD
     if not args.quiet:
-        output_for(args)(sys.stdout, args).single(result)
+        embedded = args.log is None or args.report is None  # the report stands inside a run or session file
+        source = {"path": source_name, "embedded": embedded, "line": None}
+        output_for(args)(sys.stdout, args).single({**result, "report": run.report, "source": source})
     return EXIT_FAIL if fails(result["summary"], args.fail_on) else EXIT_OK

@@ -7,7 +7,10 @@ import shutil
 import unicodedata
 from typing import TextIO
 
+from wcwidth import wcswidth, wcwidth
+
 from vorlane_core.check import VERDICTS
+from vorlane_core.safe_text import visible
 
 VERDICT_COLOUR = {
     "verified": "32",  # green
@@ -20,40 +23,71 @@ VERDICT_W = max(map(len, VERDICTS))  # "pre-existing"
 DEFAULT_WIDTH = 100  # when stdout is no terminal and COLUMNS is unset
 
 
+_ZWJ = "\u200d"
+
+
 def one_line(text: str) -> str:
-    """``text`` on one line, with runs of white space as one space and control
-    characters (which could drive the terminal) written as escapes."""
-    text = " ".join(text.split())
-    if text.isprintable():
-        return text
-    return "".join(ch if ch.isprintable() or unicodedata.category(ch) != "Cc" else ascii(ch)[1:-1] for ch in text)
+    """``text`` on one line, with runs of white space as one space and the
+    characters that could drive the terminal or hide text written as escapes."""
+    return visible(" ".join(text.split()))
 
 
 def _clusters(s: str) -> list[tuple[str, int]]:
-    """``s`` as (characters, columns) pieces, each a base character with the
-    combining marks and variation selectors after it.  Wide East Asian
-    characters take two columns, as does a symbol shown as an emoji (followed
-    by U+FE0F); marks and format characters take none."""
-    out: list[tuple[str, int]] = []
+    """``s`` as (characters, columns) pieces: user-perceived characters, each a
+    base character with the combining marks, variation selectors and joined
+    characters (after U+200D) that go with it, measured by ``wcwidth``."""
+    out: list[str] = []
     for ch in s:
-        if ch == "\ufe0f" and out:
-            text, w = out[-1]
-            out[-1] = (text + ch, max(w, 2) if w else 0)
-        elif out and (unicodedata.combining(ch) or unicodedata.category(ch) in ("Mn", "Me", "Cf")):
-            text, w = out[-1]
-            out[-1] = (text + ch, w)
-        elif unicodedata.category(ch) in ("Mn", "Me", "Cf"):
-            out.append((ch, 0))
+        cat = unicodedata.category(ch)
+        if out and (cat in ("Mn", "Me", "Cf") or unicodedata.combining(ch) or out[-1].endswith(_ZWJ)):
+            out[-1] += ch
         else:
-            out.append((ch, 2 if unicodedata.east_asian_width(ch) in ("W", "F") else 1))
-    return out
+            out.append(ch)
+    return [(c, _width(c)) for c in out]
+
+
+def _width(cluster: str) -> int:
+    w = wcswidth(cluster)
+    if w >= 0:
+        return w
+    return sum(max(0, wcwidth(ch)) for ch in cluster)
 
 
 def cell_width(s: str) -> int:
     """Columns that ``s`` takes on a terminal."""
-    if s.isascii():
+    if s.isascii() and s.isprintable():
         return len(s)
     return sum(w for _, w in _clusters(s))
+
+
+def wrap(s: str, width: int) -> list[str]:
+    """``s`` (one line) cut into lines of at most ``width`` columns, at spaces
+    where it can be, inside a word only when the word alone is too wide."""
+    width = max(1, width)
+    if cell_width(s) <= width:
+        return [s]
+    lines: list[str] = []
+    cur, cur_w = "", 0
+    for word in s.split(" "):
+        w = cell_width(word)
+        if cur and cur_w + 1 + w <= width:
+            cur, cur_w = cur + " " + word, cur_w + 1 + w
+            continue
+        if cur or lines:
+            if cur:
+                lines.append(cur)
+            cur, cur_w = "", 0
+        if w <= width:
+            cur, cur_w = word, w
+            continue
+        for text, cw in _clusters(word):  # a word wider than the line
+            if cur_w + cw > width and cur:
+                lines.append(cur)
+                cur, cur_w = "", 0
+            cur, cur_w = cur + text, cur_w + cw
+    if cur or not lines:
+        lines.append(cur)
+    return lines
 
 
 def shorten(s: str, width: int) -> str:

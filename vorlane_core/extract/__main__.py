@@ -6,6 +6,14 @@ Prints every Unit of the report with its literal targets and heuristic kind.
 import sys
 
 from vorlane_core.extract import _inspection_record, split_units
+from vorlane_core.safe_text import visible
+
+
+def _on_terminal(stream):
+    try:
+        return stream.isatty()
+    except (AttributeError, ValueError):
+        return False
 
 
 def main(argv=None):
@@ -25,6 +33,11 @@ def main(argv=None):
         print(f"error: {path}: {e.strerror or e}", file=sys.stderr)
         return 1
     out = "".join(_inspection_record(u) for u in split_units(text))
+    if _on_terminal(sys.stdout):
+        # A report must not drive the terminal (escape sequences) nor hide or
+        # reorder what is shown (bidi overrides): on a terminal such
+        # characters are shown escaped.  Files and pipes get the text as it is.
+        out = visible(out, keep="\n")
     sys.stdout.buffer.write(out.encode("utf-8", "surrogatepass"))
     sys.stdout.flush()
     return 0

@@ -11,12 +11,22 @@ from __future__ import annotations
 import argparse
 
 from vorlane_core.cli.formats.base import Output
+from vorlane_core.cli.formats.github import GithubOutput
+from vorlane_core.cli.formats.html import HtmlOutput
 from vorlane_core.cli.formats.json_doc import JsonOutput
+from vorlane_core.cli.formats.junit import JunitOutput
+from vorlane_core.cli.formats.markdown import MarkdownOutput
+from vorlane_core.cli.formats.sarif import SarifOutput
 from vorlane_core.cli.formats.table import TableOutput
 
 FORMATS: dict[str, type[Output]] = {
     "table": TableOutput,
     "json": JsonOutput,
+    "github": GithubOutput,
+    "sarif": SarifOutput,
+    "junit": JunitOutput,
+    "markdown": MarkdownOutput,
+    "html": HtmlOutput,
 }
 
 __all__ = ["FORMATS", "Output", "output_for"]
