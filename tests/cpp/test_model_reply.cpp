@@ -171,7 +171,7 @@ static void test_transport_errors() {
   // Port 1 on the loopback interface: nothing listens there.
   s.url = "http://127.0.0.1:1/v1/chat/completions";
   try {
-    http_post_json(s.url, "{}", 5.0);
+    http_post_json(s.url, "{}", HttpLimits{5.0, 5.0, 1000});
     CHECK(false);
   } catch (const TimeoutError&) {
     CHECK(false);
