@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
+#include <unordered_map>
 
 #include "extract/errors.hpp"
 #include "extract/extract.hpp"
@@ -117,6 +118,32 @@ std::ptrdiff_t unit_position(std::string_view name, std::size_t count) {
   return v >= 1 && v <= count ? static_cast<std::ptrdiff_t>(v - 1) : -1;
 }
 
+// Keeps of a model answer only what the merge reads: "units", its members
+// named by a Unit position, their "kind" and "targets", the strings of a
+// list of targets and the names of a mapping of targets; and, for the
+// errors, the types along the way and whether a list entry is empty.
+// Leaving the rest out changes no result: a kind that is not a string and a
+// target that is not a string count for nothing, and an object entry
+// without "kind" and "targets" acts like an empty one.
+json::ReadFilter answer_parts(std::size_t count) {
+  return [count](const std::vector<json::ReadStep>& path, ojson::value_t type) {
+    using json::ReadTake;
+    const json::ReadStep& s = path.back();
+    switch (path.size()) {
+      case 1: return s.member && s.name == "units" ? ReadTake::Keep : ReadTake::Drop;
+      case 2: return s.member && unit_position(s.name, count) >= 0 ? ReadTake::Keep : ReadTake::Drop;
+      case 3:
+        if (!s.member) return s.index == 0 ? ReadTake::Stub : ReadTake::Drop;
+        return s.name == "kind" || s.name == "targets" ? ReadTake::Keep : ReadTake::Drop;
+      case 4:
+        if (!path[2].member || path[2].name != "targets") return ReadTake::Drop;
+        if (s.member) return ReadTake::Stub;
+        return type == ojson::value_t::string ? ReadTake::Keep : ReadTake::Drop;
+      default: return ReadTake::Drop;
+    }
+  };
+}
+
 }  // namespace
 
 std::vector<UnitRecord> merge_answer(const std::vector<std::string>& units, std::string_view answer,
@@ -125,7 +152,8 @@ std::vector<UnitRecord> merge_answer(const std::vector<std::string>& units, std:
   std::optional<ojson> parsed;
   {
     InterruptPoll parse_poll(interrupted, 1);
-    parsed = json::read_ordered(clean_answer(answer), nullptr, [&parse_poll] { parse_poll.tick(); });
+    parsed = json::read_ordered(clean_answer(answer), nullptr, [&parse_poll] { parse_poll.tick(); },
+                                answer_parts(units.size()));
   }
 
   // The answers mapping: the "units" member of the answer; absent when the
@@ -195,12 +223,23 @@ std::vector<UnitRecord> merge_answer(const std::vector<std::string>& units, std:
         } else if (targets.is_object()) {
           for (auto m = targets.begin(); m != targets.end(); ++m) consider(m.key());
         } else if (targets.is_string()) {
-          // A plain string is walked character by character.
+          // A plain string is walked character by character; what was
+          // found for a character holds for its repetitions.
           const std::string& s = targets.get_ref<const std::string&>();
+          std::unordered_map<std::string_view, bool> seen;
           for (std::size_t k = 0; k < s.size();) {
             std::size_t n = utf8::seq_len(static_cast<unsigned char>(s[k]));
-            consider(std::string_view(s).substr(k, n));
+            std::string_view c = std::string_view(s).substr(k, n);
             k += n;
+            auto [it, fresh] = seen.try_emplace(c, false);
+            if (fresh) {
+              const std::size_t before = rec.model_targets.size();
+              consider(c);
+              it->second = rec.model_targets.size() > before;
+            } else {
+              poll.tick();
+              if (it->second) rec.model_targets.emplace_back(c);
+            }
           }
         } else {
           throw ReplyError(Kind::Type, "model answer: \"targets\" of units[" + unit_label(i) +

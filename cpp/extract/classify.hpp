@@ -30,9 +30,11 @@ inline constexpr std::string_view DEFAULT_LLM_URL = "http://127.0.0.1:8000/v1/ch
 inline constexpr std::string_view DEFAULT_LLM_MODEL = "qwen3.8-flash-next";
 inline constexpr double DEFAULT_TIMEOUT_S = 300.0;
 inline constexpr double DEFAULT_DEADLINE_S = 300.0;
-// Far above any real answer (a report of a thousand claims gets a reply of
-// a few hundred kilobytes), low enough that reading one costs little memory.
-inline constexpr std::size_t DEFAULT_MAX_REPLY_BYTES = std::size_t(64) << 20;
+// Far above any real reply (a report of a thousand claims gets one of a few
+// hundred kilobytes), low enough that even a reply made to cost the most
+// memory (a string of targets walked character by character) stays within a
+// few hundred megabytes.
+inline constexpr std::size_t DEFAULT_MAX_REPLY_BYTES = std::size_t(16) << 20;
 
 // Where and how the model is asked.
 struct ModelSettings {

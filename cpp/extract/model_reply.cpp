@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "extract/classify.hpp"
 #include "extract/errors.hpp"
@@ -114,11 +115,26 @@ namespace {
 
 std::string type_name(const ojson& v) { return v.type_name(); }
 
+// Keeps of a reply body only the way to choices[0].message.content, which
+// is all that is read of it (and the types along the way, for the errors).
+json::ReadTake envelope_part(const std::vector<json::ReadStep>& path, ojson::value_t) {
+  const json::ReadStep& s = path.back();
+  bool keep = false;
+  switch (path.size()) {
+    case 1: keep = s.member && s.name == "choices"; break;
+    case 2: keep = !s.member && s.index == 0; break;
+    case 3: keep = s.member && s.name == "message"; break;
+    case 4: keep = s.member && s.name == "content"; break;
+    default: break;
+  }
+  return keep ? json::ReadTake::Keep : json::ReadTake::Drop;
+}
+
 // answer_of on a body already in UTF-8 (or not decodable at all).
 std::string answer_of_text(std::string_view text, const InterruptCheck& interrupted) {
   InterruptPoll poll(interrupted, 1);
   std::string error;
-  std::optional<ojson> reply = json::read_ordered(text, &error, [&poll] { poll.tick(); });
+  std::optional<ojson> reply = json::read_ordered(text, &error, [&poll] { poll.tick(); }, envelope_part);
   if (!reply) throw ReplyError(Kind::Value, "model reply is not valid JSON: " + error);
   const ojson& root = *reply;
 
