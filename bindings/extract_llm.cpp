@@ -47,7 +47,12 @@ nb::object module_attr(const char* name) {
 
 double checked_seconds(PyObject* v, const char* what) {
   double t = PyFloat_AsDouble(v);
-  if (t == -1.0 && PyErr_Occurred()) throw nb::python_error();
+  if (t == -1.0 && PyErr_Occurred()) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw nb::python_error();
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError, "%s must be a number of seconds, not %.200s", what, Py_TYPE(v)->tp_name);
+    throw nb::python_error();
+  }
   if (!(t > 0) || !std::isfinite(t)) {
     PyErr_Format(PyExc_ValueError, "%s must be a positive, finite number of seconds", what);
     throw nb::python_error();

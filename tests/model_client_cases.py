@@ -65,7 +65,9 @@ def model(monkeypatch):
     monkeypatch.setattr(X, "LLM_URL", srv.url)
     monkeypatch.setattr(X, "LLM_MODEL", "test-model")
     monkeypatch.setattr(X, "_TIMEOUT", 20.0)  # a broken test must not wait 300 s
+    limits = X.set_model_limits()
     yield srv
+    X.set_model_limits(**limits)
     srv.close()
 
 
