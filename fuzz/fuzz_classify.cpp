@@ -10,6 +10,8 @@
 //   2  the reply is the model's answer, merged directly.
 // Invariants:
 //  - the only exception is ReplyError;
+//  - the reply read by the linear reader (json_read) equals nlohmann's own
+//    ordered parse of it, or both refuse it;
 //  - a wrapped answer without surrogates comes back unchanged from the body,
 //    in every encoding, and one with lone surrogates is refused;
 //  - one record per Unit, each kind one of the five, the strong kind wins
@@ -17,6 +19,7 @@
 //    trimmed and lower-cased, occurs in the lower-cased Unit.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,12 +28,18 @@
 #include "extract/classify.hpp"
 #include "extract/errors.hpp"
 #include "extract/extract.hpp"
+#include "json/json_read.hpp"
 #include "json/json_text.hpp"
 
 using namespace vorlane;
 using namespace vorlane::extract;
 
 namespace {
+
+// The text of a parsed value (strings as parsed: valid UTF-8).
+std::string dump(const vorlane::json::ordered& v) {
+  return v.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace);
+}
 
 std::string envelope(const std::string& answer) {
   json::Value message = json::Value::object();
@@ -95,6 +104,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::vector<std::string> units;
   if (!unit_bytes.empty())
     for (std::string_view u : fuzz::split(unit_bytes, '\xFE')) units.push_back(fuzz::to_text(u));
+
+  {
+    std::string text = fuzz::to_text(reply);
+    std::optional<json::ordered> linear = json::read_ordered(text);
+    std::optional<json::ordered> reference;
+    if (text.find('\0') == std::string::npos && text.rfind("\xEF\xBB\xBF", 0) != 0) {
+      try {
+        reference = json::ordered::parse(text);
+      } catch (const json::ordered::exception&) {
+      }
+    }
+    FUZZ_CHECK(linear.has_value() == reference.has_value(), "linear reader and ordered parser disagree on " + fuzz::show(text));
+    if (linear) FUZZ_CHECK(dump(*linear) == dump(*reference), "linear reader differs on " + fuzz::show(text));
+  }
 
   std::vector<UnitRecord> recs;
   try {

@@ -4,8 +4,8 @@
 - ``compiled(name, probe)``: the compiled module, or None while it is not
   built (``vorlane_core/extract`` is an empty namespace package until then);
 - ``CORPUS``: ../shared/corpus relative to the repository root;
-- the ``model_server`` fixture: a fake chat-completions server plus a child
-  interpreter that imports the compiled extract module with VESKARD_LLM_URL
+- the ``model_server`` fixture: the fake chat-completions server
+  (fake_model_server.py) plus a child interpreter that imports the compiled extract module with VESKARD_LLM_URL
   pointing at it, so the model path of the real code can be checked
   against ``reference.classify_units``.
 """
@@ -15,8 +15,6 @@ import json
 import os
 import subprocess
 import sys
-import threading
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
 import pytest
@@ -91,51 +89,6 @@ sys.stdout.write(json.dumps(out))
 """
 
 
-class _State:
-    def __init__(self):
-        self.replies = []  # (status, body bytes) per case
-        self.current = None
-        self.requests = {}  # case index -> (path, headers, body bytes)
-
-
-def _handler(state):
-    class H(BaseHTTPRequestHandler):
-        def log_message(self, *a):
-            pass
-
-        def do_GET(self):
-            if self.path.startswith("/set/"):
-                state.current = int(self.path[5:])
-            self.send_response(200)
-            self.send_header("Content-Length", "0")
-            self.end_headers()
-
-        def _body(self):
-            if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
-                data = b""
-                while True:
-                    size = int(self.rfile.readline().strip().split(b";")[0], 16)
-                    if size == 0:
-                        self.rfile.readline()
-                        return data
-                    data += self.rfile.read(size)
-                    self.rfile.readline()
-            return self.rfile.read(int(self.headers.get("Content-Length", "0")))
-
-        def do_POST(self):
-            body = self._body()
-            i = state.current
-            state.requests[i] = (self.path, dict(self.headers.items()), body)
-            status, reply = state.replies[i]
-            self.send_response(status)
-            self.send_header("Content-Type", "application/json")
-            self.send_header("Content-Length", str(len(reply)))
-            self.end_headers()
-            self.wfile.write(reply)
-
-    return H
-
-
 @pytest.fixture(scope="session")
 def model_server():
     """run(cases) -> [(request or None, outcome)] for the compiled module.
@@ -147,16 +100,22 @@ def model_server():
     """
     if compiled("vorlane_core.extract", "classify_units") is None:
         pytest.skip("vorlane_core.extract.classify_units not importable yet")
-    state = _State()
-    server = ThreadingHTTPServer(("127.0.0.1", 0), _handler(state))
-    thread = threading.Thread(target=server.serve_forever, daemon=True)
-    thread.start()
-    base = "http://127.0.0.1:%d" % server.server_address[1]
+    from fake_model_server import FakeModel
+
+    server = FakeModel()
+    replies, requests = [], {}
+
+    def respond(req):
+        requests[server.case] = (req.path, req.headers, req.body)
+        return replies[server.case]
+
+    server.respond = respond
+    base = server.base
 
     def run(cases):
-        state.replies = [(c.get("status", 200), c.get("reply", b"")) for c in cases]
-        state.requests = {}
-        state.current = None
+        replies[:] = [(c.get("status", 200), c.get("reply", b"")) for c in cases]
+        requests.clear()
+        server.case = None
         env = child_env(
             VESKARD_LLM_URL=base + "/v1/chat/completions",
             VESKARD_LLM_MODEL=TEST_MODEL,
@@ -173,8 +132,7 @@ def model_server():
         )
         assert p.returncode == 0, p.stderr.decode("utf-8", "replace")
         outcomes = json.loads(p.stdout)
-        return [(state.requests.get(i), outcomes[i]) for i in range(len(cases))]
+        return [(requests.get(i), outcomes[i]) for i in range(len(cases))]
 
     yield run
-    server.shutdown()
-    server.server_close()
+    server.close()

@@ -1,9 +1,13 @@
-"""An in-process fake chat-completions server for the model client tests.
+"""The fake chat-completions server of every test that needs a model endpoint.
 
-``FakeModel`` listens on 127.0.0.1 (a thread running http.server), records
-every request it gets and answers each with the next scripted reply.  A
-reply is ``(status, body bytes)`` or a callable ``f(handler, request)`` that
-writes the whole response itself (for slow, stalled or dropped replies).
+``FakeModel`` listens on 127.0.0.1 only (a thread running http.server),
+records every request it gets and answers each with the next scripted reply,
+or, when none is scripted, with what ``respond(request)`` returns.  A reply
+is ``(status, body bytes)`` or a callable ``f(handler, request)`` that writes
+the whole response itself (for slow, stalled, endless or dropped replies).
+
+A test driving a child process can tell the server which of its cases comes
+next with a GET of ``/set/<n>``; ``FakeModel.case`` then holds n.
 """
 
 import collections
@@ -46,10 +50,26 @@ def answer(units, **kw):
     return envelope(json.dumps({"units": units}), **kw)
 
 
+def _read_body(handler):
+    """The request body, sent with a Content-Length or in chunks."""
+    if handler.headers.get("Transfer-Encoding", "").lower() == "chunked":
+        data = b""
+        while True:
+            size = int(handler.rfile.readline().strip().split(b";")[0], 16)
+            if size == 0:
+                handler.rfile.readline()
+                return data
+            data += handler.rfile.read(size)
+            handler.rfile.readline()
+    return handler.rfile.read(int(handler.headers.get("Content-Length", "0")))
+
+
 class FakeModel:
     def __init__(self):
         self.requests = []
         self.replies = collections.deque()
+        self.respond = None  # request -> reply, when no reply is scripted
+        self.case = None  # set by GET /set/<n>
         self.gate = threading.Event()  # stalled handlers wait on it
         self.in_handler = threading.Event()  # set when a request has been read
         server = self
@@ -58,13 +78,24 @@ class FakeModel:
             def log_message(self, *args):
                 pass
 
+            def do_GET(self):
+                if self.path.startswith("/set/"):
+                    server.case = int(self.path[5:])
+                self.send_response(200)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+
             def do_POST(self):
-                n = int(self.headers.get("Content-Length", "0"))
-                body = self.rfile.read(n)
+                body = _read_body(self)
                 req = Request("POST", self.path, {k.lower(): v for k, v in self.headers.items()}, body)
                 server.requests.append(req)
                 server.in_handler.set()
-                reply = server.replies.popleft() if server.replies else (599, b"no scripted reply")
+                if server.replies:
+                    reply = server.replies.popleft()
+                elif server.respond is not None:
+                    reply = server.respond(req)
+                else:
+                    reply = (599, b"no scripted reply")
                 if callable(reply):
                     reply(self, req)
                     return
@@ -79,7 +110,8 @@ class FakeModel:
         self.httpd.daemon_threads = True
         self.thread = threading.Thread(target=self.httpd.serve_forever, kwargs={"poll_interval": 0.02}, daemon=True)
         self.thread.start()
-        self.url = "http://127.0.0.1:%d%s" % (self.httpd.server_address[1], PATH)
+        self.base = "http://127.0.0.1:%d" % self.httpd.server_address[1]
+        self.url = self.base + PATH
 
     def reply(self, body, status=200):
         self.replies.append((status, body))
@@ -126,6 +158,53 @@ def trickle(body, pieces, pause):
             handler.wfile.write(body[k : k + step])
             handler.wfile.flush()
 
+    return run
+
+
+def drip(gate, every=0.2, byte=b" "):
+    """A 200 response of unannounced length (HTTP/1.0, read until the
+    connection closes) that sends one ``byte`` every ``every`` seconds until
+    the client goes away or ``gate`` (an Event) is set: never silent for
+    long, never finished."""
+
+    def run(handler, req):
+        handler.send_response(200)
+        handler.send_header("Content-Type", "application/json")
+        handler.end_headers()
+        handler.wfile.flush()
+        try:
+            while not gate.wait(every):
+                handler.wfile.write(byte)
+                handler.wfile.flush()
+        except OSError:  # the client closed the connection
+            pass
+
+    return run
+
+
+def flood(size, announce=True, piece=b" " * 65536):
+    """A 200 response of ``size`` bytes of white space, with its length
+    announced in Content-Length or not (then read until the connection
+    closes); stops early when the client goes away."""
+
+    def run(handler, req):
+        handler.send_response(200)
+        handler.send_header("Content-Type", "application/json")
+        if announce:
+            handler.send_header("Content-Length", str(size))
+        handler.end_headers()
+        sent = 0
+        try:
+            while sent < size:
+                chunk = piece[: size - sent]
+                handler.wfile.write(chunk)
+                sent += len(chunk)
+        except OSError:
+            pass
+        server_sent.append(sent)
+
+    server_sent = []
+    run.sent = server_sent
     return run
 
 

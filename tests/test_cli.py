@@ -1,19 +1,18 @@
 """End-to-end tests of the ``vorlane`` command (run as ``python -m vorlane_core``)."""
 
 import hashlib
-import http.server
 import json
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
-import threading
 import unicodedata
 from pathlib import Path
 
 import pytest
+
+from fake_model_server import FakeModel, SilentListener, refused_url
 
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = ROOT / "examples"
@@ -541,41 +540,25 @@ def stub_model():
     def start(answer, status=200, envelope=True):
         seen = []
 
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_POST(self):
-                body = json.loads(self.rfile.read(int(self.headers["Content-Length"])))
-                seen.append(body)
-                if status != 200:
-                    reply = b'{"error": "overloaded"}'
-                elif not envelope:
-                    reply = answer(body).encode()
-                else:
-                    reply = json.dumps({"choices": [{"message": {"role": "assistant", "content": answer(body)}}]}).encode()
-                self.send_response(status)
-                self.send_header("Content-Type", "application/json")
-                self.send_header("Content-Length", str(len(reply)))
-                self.end_headers()
-                self.wfile.write(reply)
+        def respond(req):
+            body = req.json()
+            seen.append(body)
+            if status != 200:
+                reply = b'{"error": "overloaded"}'
+            elif not envelope:
+                reply = answer(body).encode()
+            else:
+                reply = json.dumps({"choices": [{"message": {"role": "assistant", "content": answer(body)}}]}).encode()
+            return status, reply
 
-            def log_message(self, *a):
-                pass
-
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        threading.Thread(target=server.serve_forever, daemon=True).start()
+        server = FakeModel()
+        server.respond = respond
         servers.append(server)
-        return f"http://127.0.0.1:{server.server_address[1]}/v1/chat/completions", seen
+        return server.url, seen
 
     yield start
     for s in servers:
-        s.shutdown()
-        s.server_close()
-
-
-def closed_port_url():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        port = s.getsockname()[1]
-    return f"http://127.0.0.1:{port}/v1/chat/completions"
+        s.close()
 
 
 class TestModel:
@@ -604,7 +587,7 @@ class TestModel:
         assert doc == run_json(REPORT, "--log", RUN)[1]
 
     def test_llm_endpoint_down(self):
-        url = closed_port_url()
+        url = refused_url()
         line = assert_clean_error(vorlane(REPORT, "--log", RUN, "--llm", env={"VESKARD_LLM_URL": url}), url)
         assert "model" in line
 
@@ -622,26 +605,27 @@ class TestModel:
     def test_llm_time_out(self):
         """A server that takes the connection and never answers: the request times
         out (shortened here from its 300 seconds through the module's setting)."""
-        with socket.socket() as listener:
-            listener.bind(("127.0.0.1", 0))
-            listener.listen(1)
-            url = f"http://127.0.0.1:{listener.getsockname()[1]}/v1/chat/completions"
-            script = (
-                "import sys\n"
-                "from vorlane_core import cli, extract\n"
-                f"extract.LLM_URL = {url!r}\n"
-                "extract._TIMEOUT = 0.5\n"
-                "sys.exit(cli.main(sys.argv[1:]))\n"
-            )
+        listener = SilentListener()
+        url = listener.url
+        script = (
+            "import sys\n"
+            "from vorlane_core import cli, extract\n"
+            f"extract.LLM_URL = {url!r}\n"
+            "extract._TIMEOUT = 0.5\n"
+            "sys.exit(cli.main(sys.argv[1:]))\n"
+        )
+        try:
             p = subprocess.run(
                 [sys.executable, "-c", script, "check", REPORT, "--log", RUN, "--llm"],
                 capture_output=True, text=True, cwd=_CWD, env=_env(), timeout=60,
             )
+        finally:
+            listener.close()
         line = assert_clean_error(p, url)
         assert "did not answer in time" in line
 
     def test_llm_endpoint_down_in_batch(self):
-        url = closed_port_url()
+        url = refused_url()
         p, doc = run_json("--runs", RUNS / "01-readme-typo.json", RUNS / "03-nightly-cron.json", "--llm", env={"VESKARD_LLM_URL": url})
         assert p.returncode == 2 and "Traceback" not in p.stderr
         assert [url in r["error"] for r in doc["runs"]] == [True, True]

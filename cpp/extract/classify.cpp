@@ -2,12 +2,13 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 #include <optional>
+#include <unordered_map>
 
 #include "extract/errors.hpp"
 #include "extract/extract.hpp"
 #include "extract/http_post.hpp"
+#include "json/json_read.hpp"
 #include "json/json_text.hpp"
 #include "text/pattern.hpp"
 #include "text/unicode.hpp"
@@ -15,7 +16,7 @@
 
 namespace vorlane::extract {
 
-using ojson = nlohmann::ordered_json;
+using ojson = json::ordered;
 using Kind = ReplyError::Kind;
 
 // ---------------------------------------------------------------------------
@@ -58,166 +59,11 @@ std::string request_body(const std::vector<std::string>& units, std::string_view
   return json::dumps(body);
 }
 
-// ---------------------------------------------------------------------------
-// Reply body decoding
-
 namespace {
-
-constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
-
-[[noreturn]] void bad_body(const std::string& why) {
-  throw ReplyError(Kind::Value, "model reply body cannot be decoded: " + why);
-}
-
-// UTF-16 code units to UTF-8; unpaired surrogates are kept as three-byte
-// sequences, as the host's "surrogatepass" decoding keeps them.
-std::string from_utf16(std::string_view b, bool big_endian) {
-  if (b.size() % 2) bad_body("truncated UTF-16 data");
-  std::string out;
-  out.reserve(b.size());
-  auto unit = [&](std::size_t k) -> char32_t {
-    auto x = static_cast<unsigned char>(b[k]), y = static_cast<unsigned char>(b[k + 1]);
-    return big_endian ? (char32_t(x) << 8 | y) : (char32_t(y) << 8 | x);
-  };
-  for (std::size_t k = 0; k < b.size(); k += 2) {
-    char32_t u = unit(k);
-    if (u >= 0xD800 && u < 0xDC00 && k + 3 < b.size()) {
-      char32_t lo = unit(k + 2);
-      if (lo >= 0xDC00 && lo < 0xE000) {
-        utf8::append(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-        k += 2;
-        continue;
-      }
-    }
-    utf8::append(out, u);
-  }
-  return out;
-}
-
-std::string from_utf32(std::string_view b, bool big_endian) {
-  if (b.size() % 4) bad_body("truncated UTF-32 data");
-  std::string out;
-  out.reserve(b.size());
-  for (std::size_t k = 0; k < b.size(); k += 4) {
-    char32_t c = 0;
-    for (int j = 0; j < 4; ++j) {
-      auto x = static_cast<unsigned char>(b[k + (big_endian ? j : 3 - j)]);
-      c = (c << 8) | x;
-    }
-    if (c > 0x10FFFF) bad_body("UTF-32 code point out of range");
-    utf8::append(out, c);
-  }
-  return out;
-}
-
-bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
-}  // namespace
-
-std::string decode_body(std::string_view b) {
-  using namespace std::string_view_literals;
-  std::string text;
-  if (starts_with(b, "\x00\x00\xFE\xFF"sv)) {
-    text = from_utf32(b.substr(4), true);
-  } else if (starts_with(b, "\xFF\xFE\x00\x00"sv)) {
-    text = from_utf32(b.substr(4), false);
-  } else if (starts_with(b, "\xFE\xFF"sv)) {
-    text = from_utf16(b.substr(2), true);
-  } else if (starts_with(b, "\xFF\xFE"sv)) {
-    text = from_utf16(b.substr(2), false);
-  } else if (starts_with(b, UTF8_BOM)) {
-    text = std::string(b.substr(3));
-  } else if (b.size() >= 4 && b[0] == 0) {
-    text = b[1] ? from_utf16(b, true) : from_utf32(b, true);
-  } else if (b.size() >= 4 && b[1] == 0) {
-    text = (b[2] || b[3]) ? from_utf16(b, false) : from_utf32(b, false);
-  } else if (b.size() == 2 && b[0] == 0) {
-    text = from_utf16(b, true);
-  } else if (b.size() == 2 && b[1] == 0) {
-    text = from_utf16(b, false);
-  } else {
-    // UTF-8 without a mark; the JSON parser checks the encoding.
-    text = std::string(b);
-  }
-  return text;
-}
-
-// ---------------------------------------------------------------------------
-// Reply envelope
-
-namespace {
-
-// Parses JSON text strictly: a byte-order mark is not skipped (the parser
-// would otherwise accept one at the start).
-std::optional<ojson> parse_json(const std::string& text, std::string* error) {
-  if (starts_with(text, UTF8_BOM)) {
-    if (error) *error = "unexpected byte-order mark at the start of the JSON text";
-    return std::nullopt;
-  }
-  // The parser stops at a NUL byte as if the input ended there, which would
-  // accept a valid prefix followed by anything.  A raw NUL is never valid
-  // JSON (inside a string it must be escaped), so refuse it outright.
-  if (std::size_t nul = text.find('\0'); nul != std::string::npos) {
-    if (error) *error = "NUL character at byte " + std::to_string(nul) + " is not valid JSON";
-    return std::nullopt;
-  }
-  try {
-    return ojson::parse(text);
-  } catch (const ojson::exception& e) {
-    if (error) *error = e.what();
-    return std::nullopt;
-  }
-}
 
 std::string type_name(const ojson& v) { return v.type_name(); }
 
 }  // namespace
-
-std::string answer_of(std::string_view body) {
-  std::string error;
-  std::optional<ojson> reply = parse_json(decode_body(body), &error);
-  if (!reply) throw ReplyError(Kind::Value, "model reply is not valid JSON: " + error);
-  const ojson& root = *reply;
-
-  if (!root.is_object())
-    throw ReplyError(Kind::Type, "model reply must be a JSON object holding \"choices\", got " +
-                                     type_name(root));
-  ojson::const_iterator it = root.find("choices");
-  if (it == root.end())
-    throw ReplyError(Kind::Key, "model reply has no \"choices\"", "choices");
-
-  const ojson& choices = *it;
-  const ojson* first = nullptr;
-  if (choices.is_array()) {
-    if (choices.empty()) throw ReplyError(Kind::Index, "model reply: \"choices\" is empty");
-    first = &choices[0];
-  } else if (choices.is_object()) {
-    // Indexing a mapping with 0 looks for a key 0, which no JSON object has.
-    throw ReplyError(Kind::Key, "model reply: \"choices\" is an object without element 0", "0", true);
-  } else if (choices.is_string() && choices.get_ref<const std::string&>().empty()) {
-    throw ReplyError(Kind::Index, "model reply: \"choices\" is empty");
-  } else {
-    throw ReplyError(Kind::Type, "model reply: \"choices\" must be a list, got " + type_name(choices));
-  }
-
-  if (!first->is_object())
-    throw ReplyError(Kind::Type, "model reply: choices[0] must be an object holding \"message\", got " +
-                                     type_name(*first));
-  it = first->find("message");
-  if (it == first->end())
-    throw ReplyError(Kind::Key, "model reply: choices[0] has no \"message\"", "message");
-  const ojson& message = *it;
-
-  if (!message.is_object())
-    throw ReplyError(Kind::Type, "model reply: \"message\" must be an object holding \"content\", got " +
-                                     type_name(message));
-  it = message.find("content");
-  if (it == message.end())
-    throw ReplyError(Kind::Key, "model reply: \"message\" has no \"content\"", "content");
-  if (!it->is_string())
-    throw ReplyError(Kind::Type, "model reply: \"content\" must be a string, got " + type_name(*it));
-  return it->get<std::string>();
-}
 
 // ---------------------------------------------------------------------------
 // Answer
@@ -257,8 +103,58 @@ bool known_kind(const std::string& k) {
 
 }  // namespace
 
-std::vector<UnitRecord> merge_answer(const std::vector<std::string>& units, std::string_view answer) {
-  std::optional<ojson> parsed = parse_json(clean_answer(answer), nullptr);
+namespace {
+
+// The Unit position (from 0) a member name stands for: "1" for the first of
+// `count` Units, and so on, written exactly as std::to_string writes it (no
+// sign, no leading zero); -1 for any other name.
+std::ptrdiff_t unit_position(std::string_view name, std::size_t count) {
+  if (name.empty() || name.size() > 19 || name[0] == '0') return -1;
+  std::size_t v = 0;
+  for (char c : name) {
+    if (c < '0' || c > '9') return -1;
+    v = v * 10 + static_cast<std::size_t>(c - '0');
+  }
+  return v >= 1 && v <= count ? static_cast<std::ptrdiff_t>(v - 1) : -1;
+}
+
+// Keeps of a model answer only what the merge reads: "units", its members
+// named by a Unit position, their "kind" and "targets", the strings of a
+// list of targets and the names of a mapping of targets; and, for the
+// errors, the types along the way and whether a list entry is empty.
+// Leaving the rest out changes no result: a kind that is not a string and a
+// target that is not a string count for nothing, and an object entry
+// without "kind" and "targets" acts like an empty one.
+json::ReadFilter answer_parts(std::size_t count) {
+  return [count](const std::vector<json::ReadStep>& path, ojson::value_t type) {
+    using json::ReadTake;
+    const json::ReadStep& s = path.back();
+    switch (path.size()) {
+      case 1: return s.member && s.name == "units" ? ReadTake::Keep : ReadTake::Drop;
+      case 2: return s.member && unit_position(s.name, count) >= 0 ? ReadTake::Keep : ReadTake::Drop;
+      case 3:
+        if (!s.member) return s.index == 0 ? ReadTake::Stub : ReadTake::Drop;
+        return s.name == "kind" || s.name == "targets" ? ReadTake::Keep : ReadTake::Drop;
+      case 4:
+        if (!path[2].member || path[2].name != "targets") return ReadTake::Drop;
+        if (s.member) return ReadTake::Stub;
+        return type == ojson::value_t::string ? ReadTake::Keep : ReadTake::Drop;
+      default: return ReadTake::Drop;
+    }
+  };
+}
+
+}  // namespace
+
+std::vector<UnitRecord> merge_answer(const std::vector<std::string>& units, std::string_view answer,
+                                     const InterruptCheck& interrupted) {
+  InterruptPoll poll(interrupted);
+  std::optional<ojson> parsed;
+  {
+    InterruptPoll parse_poll(interrupted, 1);
+    parsed = json::read_ordered(clean_answer(answer), nullptr, [&parse_poll] { parse_poll.tick(); },
+                                answer_parts(units.size()));
+  }
 
   // The answers mapping: the "units" member of the answer; absent when the
   // answer is not JSON or has no "units".
@@ -270,18 +166,27 @@ std::vector<UnitRecord> merge_answer(const std::vector<std::string>& units, std:
     if (it != parsed->end()) answers = &*it;
   }
 
+  // Each Unit's member of the answers mapping, found in one walk over its
+  // members (names are unique once parsed), so that the time does not
+  // depend on how many other members it has.
+  std::vector<const ojson*> member_of(units.size(), nullptr);
+  if (answers && !units.empty()) {
+    if (!answers->is_object())
+      throw ReplyError(Kind::Type, "model answer: \"units\" must be an object, got " + type_name(*answers));
+    for (auto m = answers->begin(); m != answers->end(); ++m) {
+      poll.tick();
+      std::ptrdiff_t pos = unit_position(m.key(), units.size());
+      if (pos >= 0) member_of[static_cast<std::size_t>(pos)] = &m.value();
+    }
+  }
+
   std::vector<UnitRecord> out;
   out.reserve(units.size());
   for (std::size_t i = 0; i < units.size(); ++i) {
+    poll.tick();
     const std::string& u = units[i];
 
-    const ojson* entry = nullptr;
-    if (answers) {
-      if (!answers->is_object())
-        throw ReplyError(Kind::Type, "model answer: \"units\" must be an object, got " + type_name(*answers));
-      auto it = answers->find(std::to_string(i + 1));
-      if (it != answers->end() && truthy(*it)) entry = &*it;
-    }
+    const ojson* entry = member_of[i] && truthy(*member_of[i]) ? member_of[i] : nullptr;
     if (entry && !entry->is_object())
       throw ReplyError(Kind::Type, "model answer: units[" + unit_label(i) + "] must be an object, got " +
                                        type_name(*entry));
@@ -307,6 +212,7 @@ std::vector<UnitRecord> merge_answer(const std::vector<std::string>& units, std:
         const ojson& targets = *it;
         const std::string unit_lower = uni::lower(u);
         auto consider = [&](std::string_view t) {
+          poll.tick();
           std::string_view core = uni::strip(t);
           if (core.empty()) return;
           if (unit_lower.find(uni::lower(core)) != std::string::npos) rec.model_targets.emplace_back(t);
@@ -317,12 +223,23 @@ std::vector<UnitRecord> merge_answer(const std::vector<std::string>& units, std:
         } else if (targets.is_object()) {
           for (auto m = targets.begin(); m != targets.end(); ++m) consider(m.key());
         } else if (targets.is_string()) {
-          // A plain string is walked character by character.
+          // A plain string is walked character by character; what was
+          // found for a character holds for its repetitions.
           const std::string& s = targets.get_ref<const std::string&>();
+          std::unordered_map<std::string_view, bool> seen;
           for (std::size_t k = 0; k < s.size();) {
             std::size_t n = utf8::seq_len(static_cast<unsigned char>(s[k]));
-            consider(std::string_view(s).substr(k, n));
+            std::string_view c = std::string_view(s).substr(k, n);
             k += n;
+            auto [it, fresh] = seen.try_emplace(c, false);
+            if (fresh) {
+              const std::size_t before = rec.model_targets.size();
+              consider(c);
+              it->second = rec.model_targets.size() > before;
+            } else {
+              poll.tick();
+              if (it->second) rec.model_targets.emplace_back(c);
+            }
           }
         } else {
           throw ReplyError(Kind::Type, "model answer: \"targets\" of units[" + unit_label(i) +
@@ -340,9 +257,14 @@ std::vector<UnitRecord> merge_answer(const std::vector<std::string>& units, std:
 
 std::vector<UnitRecord> classify_units(const std::vector<std::string>& units,
                                        const ModelSettings& settings) {
-  const std::string body = request_body(units, settings.model);
-  const HttpReply reply = http_post_json(settings.url, body, settings.timeout_s, settings.interrupted);
-  return merge_answer(units, answer_of(reply.body));
+  std::string answer;
+  {
+    const std::string body = request_body(units, settings.model);
+    const HttpLimits limits{settings.timeout_s, settings.deadline_s, settings.max_reply_bytes};
+    HttpReply reply = http_post_json(settings.url, body, limits, settings.interrupted);
+    answer = answer_of(reply.body, settings.interrupted);
+  }  // the reply body is freed before the answer is parsed
+  return merge_answer(units, answer, settings.interrupted);
 }
 
 }  // namespace vorlane::extract

@@ -2,10 +2,12 @@
 // all Units of a report, merged with the word heuristics.
 #pragma once
 
-#include <functional>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "extract/interrupt_poll.hpp"
 
 namespace vorlane::extract {
 
@@ -27,6 +29,12 @@ inline constexpr std::string_view CLASSIFY_PROMPT =
 inline constexpr std::string_view DEFAULT_LLM_URL = "http://127.0.0.1:8000/v1/chat/completions";
 inline constexpr std::string_view DEFAULT_LLM_MODEL = "qwen3.8-flash-next";
 inline constexpr double DEFAULT_TIMEOUT_S = 300.0;
+inline constexpr double DEFAULT_DEADLINE_S = 300.0;
+// Far above any real reply (a report of a thousand claims gets one of a few
+// hundred kilobytes), low enough that even a reply made to cost the most
+// memory (a string of targets walked character by character) stays within a
+// few hundred megabytes.
+inline constexpr std::size_t DEFAULT_MAX_REPLY_BYTES = std::size_t(16) << 20;
 
 // Where and how the model is asked.
 struct ModelSettings {
@@ -34,9 +42,14 @@ struct ModelSettings {
   std::string model{DEFAULT_LLM_MODEL};
   // Bound on connecting and on every wait for the connection, in seconds.
   double timeout_s = DEFAULT_TIMEOUT_S;
-  // Polled while the request is in flight; returning true abandons it with
+  // Bound on the whole request, from sending to the last byte of the reply.
+  double deadline_s = DEFAULT_DEADLINE_S;
+  // Largest reply body read.
+  std::size_t max_reply_bytes = DEFAULT_MAX_REPLY_BYTES;
+  // Asked every few milliseconds while the request is in flight and while
+  // the reply is read and merged; returning true abandons the call with
   // Interrupted.  Empty: never interrupted.
-  std::function<bool()> interrupted;
+  InterruptCheck interrupted;
 };
 
 // VESKARD_LLM_URL and VESKARD_LLM_MODEL from the process environment (a
@@ -62,8 +75,10 @@ std::string request_body(const std::vector<std::string>& units, std::string_view
 std::string decode_body(std::string_view bytes);
 
 // The model's answer, reply["choices"][0]["message"]["content"], from a
-// response body.  Throws ReplyError naming what is missing or wrong.
-std::string answer_of(std::string_view body);
+// response body.  Throws ReplyError naming what is missing or wrong, or
+// Interrupted when `interrupted` says stop.  Time and memory grow linearly
+// with the size of the body, whatever its shape.
+std::string answer_of(std::string_view body, const InterruptCheck& interrupted = {});
 
 // The answer without surrounding white space and without Markdown fence
 // markers at line starts and line ends.
@@ -71,11 +86,13 @@ std::string clean_answer(std::string_view answer);
 
 // Merges the model's answer with the heuristics, one record per Unit.  An
 // answer that is not valid JSON counts as empty; an answer of the wrong
-// shape throws ReplyError.
-std::vector<UnitRecord> merge_answer(const std::vector<std::string>& units, std::string_view answer);
+// shape throws ReplyError.  Linear in the size of the answer (however many
+// keys it has) plus the work on the Units; `interrupted` as for answer_of.
+std::vector<UnitRecord> merge_answer(const std::vector<std::string>& units, std::string_view answer,
+                                     const InterruptCheck& interrupted = {});
 
 // The whole exchange: request, reply, merge.  Throws the errors of
-// http_post_json and ReplyError.
+// http_post_json, ReplyError and Interrupted.
 std::vector<UnitRecord> classify_units(const std::vector<std::string>& units,
                                        const ModelSettings& settings);
 

@@ -7,11 +7,13 @@
 //                      bad URL, connection dropped)
 //   HttpStatusError -> its subclass carrying the status code
 //   TimeoutError    -> a TimeoutError subclass
+//   ReplyTooLarge   -> its subclass carrying the size limit
 //   Interrupted     -> the host's pending signal exception (KeyboardInterrupt)
 //   ReplyError      -> ValueError, KeyError, IndexError or TypeError,
 //                      according to `kind()`
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -24,7 +26,9 @@ class ModelError : public std::runtime_error {
 };
 
 // The request could not be completed: the endpoint is unreachable, refused
-// the connection, the URL is invalid, or the connection broke.
+// the connection, the URL is invalid, or the connection broke.  url() is the
+// endpoint as it may be shown (credentials masked, see masked_url); so is
+// every URL in what().
 class EndpointError : public ModelError {
  public:
   EndpointError(const std::string& what, std::string url)
@@ -47,7 +51,8 @@ class HttpStatusError : public EndpointError {
 };
 
 // No progress on the connection for longer than the time-out, while
-// connecting, sending or waiting for the reply.
+// connecting, sending or waiting for the reply; or no complete reply within
+// the deadline of the whole request.
 class TimeoutError : public EndpointError {
  public:
   TimeoutError(const std::string& what, std::string url, double seconds)
@@ -56,6 +61,18 @@ class TimeoutError : public EndpointError {
 
  private:
   double seconds_;
+};
+
+// The reply body is (or is announced to be) larger than the caller's limit;
+// reading stopped there.
+class ReplyTooLarge : public EndpointError {
+ public:
+  ReplyTooLarge(const std::string& what, std::string url, std::size_t limit)
+      : EndpointError(what, std::move(url)), limit_(limit) {}
+  std::size_t limit() const { return limit_; }
+
+ private:
+  std::size_t limit_;
 };
 
 // The caller's interruption check asked to stop (the host saw Ctrl-C).

@@ -3,19 +3,27 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <new>
 
 #include "extract/errors.hpp"
+#include "extract/url_mask.hpp"
 
 namespace vorlane::extract {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Longest wait for the connection between two looks at the clock and at the
+// caller's interruption check.
+constexpr std::chrono::milliseconds POLL_EVERY{10};
 
 void global_init() {
   static std::once_flag once;
@@ -25,59 +33,104 @@ void global_init() {
     throw ModelError(std::string("libcurl initialisation failed: ") + curl_easy_strerror(rc));
 }
 
-// State of one transfer, shared with the libcurl callbacks.
+// State of one transfer, shared with the libcurl callbacks (which must not
+// throw: they only record what they saw and stop the transfer).
 struct Transfer {
   std::string body;
-  std::string status_line;  // last "HTTP/..." line of the response head
+  std::size_t max_body = 0;
+  long status = 0;          // of the last "HTTP/..." line of the response head
+  std::string status_line;  // that line
+  std::size_t announced = 0;  // Content-Length of a 2xx response, when given
   Clock::time_point last_activity;
   curl_off_t last_dl = -1, last_ul = -1;
-  Clock::duration limit{};
-  bool stalled = false;
-  const std::function<bool()>* interrupted = nullptr;
-  Clock::time_point last_poll;
-  bool stopped = false;
+  bool too_large = false;    // body over max_body (announced or received)
+  bool bad_status = false;   // body of a non-2xx response: not read
+  bool no_memory = false;
 };
+
+bool success(long status) { return status >= 200 && status <= 299; }
 
 size_t on_body(char* data, size_t size, size_t n, void* user) {
   auto* t = static_cast<Transfer*>(user);
-  t->body.append(data, size * n);
+  const size_t len = size * n;
   t->last_activity = Clock::now();
-  return size * n;
+  if (!success(t->status)) {
+    t->bad_status = true;
+    return 0;
+  }
+  if (len > t->max_body - t->body.size()) {
+    t->too_large = true;
+    return 0;
+  }
+  try {
+    t->body.append(data, len);
+  } catch (const std::bad_alloc&) {
+    t->no_memory = true;
+    return 0;
+  }
+  return len;
+}
+
+// "Content-Length: 123" -> 123; anything else (another header, no number,
+// a number too large for size_t) leaves `out` unchanged and returns false.
+bool content_length(std::string_view line, std::size_t& out) {
+  constexpr std::string_view name = "content-length:";
+  if (line.size() < name.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (static_cast<char>(std::tolower(static_cast<unsigned char>(line[i]))) != name[i]) return false;
+  std::size_t i = name.size();
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  std::size_t v = 0;
+  bool any = false;
+  for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+    if (v > (SIZE_MAX - 9) / 10) {
+      v = SIZE_MAX;  // saturate: any such length is over every limit
+    } else {
+      v = v * 10 + static_cast<std::size_t>(line[i] - '0');
+    }
+    any = true;
+  }
+  if (any) out = v;
+  return any;
 }
 
 size_t on_header(char* data, size_t size, size_t n, void* user) {
   auto* t = static_cast<Transfer*>(user);
-  std::string_view line(data, size * n);
-  if (line.substr(0, 5) == "HTTP/") {
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
-    t->status_line.assign(line);
-  }
+  const size_t len = size * n;
+  std::string_view line(data, len);
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
   t->last_activity = Clock::now();
-  return size * n;
+  try {
+    if (line.substr(0, 5) == "HTTP/") {
+      t->status_line.assign(line);
+      std::size_t sp = line.find(' ');
+      t->status = 0;
+      if (sp != std::string_view::npos)
+        for (std::size_t i = sp + 1; i < line.size() && i < sp + 4 && line[i] >= '0' && line[i] <= '9'; ++i)
+          t->status = t->status * 10 + (line[i] - '0');
+      t->announced = 0;
+    } else if (success(t->status) && content_length(line, t->announced)) {
+      if (t->announced > t->max_body) {
+        t->too_large = true;
+        return 0;
+      }
+      t->body.reserve(t->announced);
+    }
+  } catch (const std::bad_alloc&) {
+    t->no_memory = true;
+    return 0;
+  }
+  return len;
 }
 
-// Called about once a second while the connection is idle, and often while
-// data moves: any change of the byte counters counts as activity; a pause
-// longer than the limit aborts the transfer.
+// Any change of the byte counters (the request going out included) counts
+// as activity.
 int on_progress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
   auto* t = static_cast<Transfer*>(user);
-  auto now = Clock::now();
-  if (t->interrupted && *t->interrupted && now - t->last_poll >= std::chrono::milliseconds(100)) {
-    t->last_poll = now;
-    if ((*t->interrupted)()) {
-      t->stopped = true;
-      return 1;
-    }
-  }
   if (dlnow != t->last_dl || ulnow != t->last_ul) {
     t->last_dl = dlnow;
     t->last_ul = ulnow;
-    t->last_activity = now;
-    return 0;
-  }
-  if (now - t->last_activity > t->limit) {
-    t->stalled = true;
-    return 1;
+    t->last_activity = Clock::now();
   }
   return 0;
 }
@@ -87,6 +140,26 @@ struct EasyDeleter {
 };
 struct SlistDeleter {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+// A multi handle driving one easy handle; declared after the easy handle so
+// that it lets go of it first.
+struct MultiDriver {
+  CURLM* multi = nullptr;
+  CURL* easy = nullptr;
+  MultiDriver(CURL* e) : multi(curl_multi_init()), easy(e) {
+    if (multi && curl_multi_add_handle(multi, easy) != CURLM_OK) {
+      curl_multi_cleanup(multi);
+      multi = nullptr;
+    }
+  }
+  ~MultiDriver() {
+    if (!multi) return;
+    curl_multi_remove_handle(multi, easy);
+    curl_multi_cleanup(multi);
+  }
+  MultiDriver(const MultiDriver&) = delete;
+  MultiDriver& operator=(const MultiDriver&) = delete;
 };
 
 std::string format_seconds(double s) {
@@ -107,11 +180,11 @@ std::string reason_of(const std::string& status_line) {
 
 // Rejects a URL that libcurl cannot parse or whose scheme is not http or
 // https, before any connection is attempted.
-void check_url(const std::string& url) {
+void check_url(const std::string& url, const std::string& shown) {
   if (url.find('\0') != std::string::npos)
-    throw EndpointError("invalid model endpoint URL '" + url + "': it holds a NUL character", url);
+    throw EndpointError("invalid model endpoint URL '" + shown + "': it holds a NUL character", shown);
   CURLU* u = curl_url();
-  if (!u) throw EndpointError("cannot parse model endpoint URL '" + url + "'", url);
+  if (!u) throw EndpointError("cannot parse model endpoint URL '" + shown + "'", shown);
   std::string problem;
   CURLUcode rc = curl_url_set(u, CURLUPART_URL, url.c_str(), 0);
   if (rc != CURLUE_OK) {
@@ -131,21 +204,32 @@ void check_url(const std::string& url) {
     }
   }
   curl_url_cleanup(u);
-  if (!problem.empty()) throw EndpointError("invalid model endpoint URL '" + url + "': " + problem, url);
+  if (!problem.empty())
+    throw EndpointError("invalid model endpoint URL '" + shown + "': " + without_secret(problem, url), shown);
+}
+
+Clock::duration seconds(double s) {
+  // Beyond a few months a limit means "never"; the cap keeps the conversion
+  // in range.
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::min(s, 1e7)));
 }
 
 }  // namespace
 
-HttpReply http_post_json(const std::string& url, std::string_view body, double timeout_s,
-                         const std::function<bool()>& interrupted) {
+HttpReply http_post_json(const std::string& url, std::string_view body, const HttpLimits& limits,
+                         const InterruptCheck& interrupted) {
   global_init();
-  if (!(timeout_s > 0) || !std::isfinite(timeout_s))
+  if (!(limits.timeout_s > 0) || !std::isfinite(limits.timeout_s))
     throw ModelError("model request time-out must be a positive number of seconds");
+  if (!(limits.deadline_s > 0) || !std::isfinite(limits.deadline_s))
+    throw ModelError("model request deadline must be a positive number of seconds");
+  if (limits.max_body_bytes == 0) throw ModelError("model reply size limit must be at least one byte");
 
-  check_url(url);
+  const std::string shown = masked_url(url);
+  check_url(url, shown);
 
   std::unique_ptr<CURL, EasyDeleter> h(curl_easy_init());
-  if (!h) throw EndpointError("cannot start a request to model endpoint " + url, url);
+  if (!h) throw EndpointError("cannot start a request to model endpoint " + shown, shown);
   CURL* c = h.get();
 
   std::unique_ptr<curl_slist, SlistDeleter> headers;
@@ -159,15 +243,14 @@ HttpReply http_post_json(const std::string& url, std::string_view body, double t
     headers.reset(l);
   }
 
-  // Beyond a few months a time-out means "never"; the cap keeps the
-  // conversions below in range.
-  const double limit_s = std::min(timeout_s, 1e7);
+  const Clock::time_point start = Clock::now();
+  const Clock::duration silence = seconds(limits.timeout_s);
+  const Clock::time_point deadline = start + seconds(limits.deadline_s);
   Transfer t;
-  t.limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit_s));
-  t.last_activity = t.last_poll = Clock::now();
-  t.interrupted = &interrupted;
+  t.max_body = limits.max_body_bytes;
+  t.last_activity = start;
   char errbuf[CURL_ERROR_SIZE] = {0};
-  long connect_ms = static_cast<long>(std::ceil(limit_s * 1000.0));
+  long connect_ms = static_cast<long>(std::ceil(std::min(limits.timeout_s, 1e7) * 1000.0));
   if (connect_ms < 1) connect_ms = 1;
 
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -193,30 +276,75 @@ HttpReply http_post_json(const std::string& url, std::string_view body, double t
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
 
-  CURLcode rc = curl_easy_perform(c);
+  auto timed_out = [&](bool whole) -> TimeoutError {
+    std::string why = whole ? "no complete reply within " + format_seconds(limits.deadline_s) + " s"
+                            : "nothing received for " + format_seconds(limits.timeout_s) + " s";
+    return TimeoutError("model endpoint " + shown + " timed out: " + why, shown,
+                        whole ? limits.deadline_s : limits.timeout_s);
+  };
+
+  // The transfer runs in steps, with a look at the clock and at the
+  // caller's check between them; a step waits at most POLL_EVERY.
+  MultiDriver driver(c);
+  if (!driver.multi) throw EndpointError("cannot start a request to model endpoint " + shown, shown);
+  CURLcode rc = CURLE_OK;
+  Clock::time_point last_check = start;
+  for (;;) {
+    int running = 0;
+    CURLMcode mc = curl_multi_perform(driver.multi, &running);
+    if (mc != CURLM_OK)
+      throw EndpointError("request to model endpoint " + shown + " failed: " + curl_multi_strerror(mc), shown);
+    if (!running) {
+      int left = 0;
+      CURLMsg* msg = curl_multi_info_read(driver.multi, &left);
+      rc = msg && msg->msg == CURLMSG_DONE ? msg->data.result : CURLE_RECV_ERROR;
+      break;
+    }
+    const Clock::time_point now = Clock::now();
+    if (interrupted && now - last_check >= POLL_EVERY / 2) {
+      last_check = now;
+      if (interrupted()) throw Interrupted("model request to " + shown + " interrupted");
+    }
+    if (now >= deadline) throw timed_out(true);
+    if (now - t.last_activity > silence) throw timed_out(false);
+    auto wait = std::min<Clock::duration>(POLL_EVERY, deadline - now);
+    int wait_ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(wait).count()) + 1;
+#if LIBCURL_VERSION_NUM >= 0x074200
+    mc = curl_multi_poll(driver.multi, nullptr, 0, wait_ms, nullptr);
+#else
+    mc = curl_multi_wait(driver.multi, nullptr, 0, wait_ms, nullptr);
+#endif
+    if (mc != CURLM_OK)
+      throw EndpointError("request to model endpoint " + shown + " failed: " + curl_multi_strerror(mc), shown);
+  }
+
+  auto status_error = [&](long status) {
+    std::string reason = reason_of(t.status_line);
+    std::string what = "model endpoint " + shown + " answered HTTP " + std::to_string(status);
+    if (!reason.empty()) what += " " + without_secret(reason, url);
+    return HttpStatusError(what, shown, status);
+  };
+
+  if (t.too_large) {
+    std::string what = "model endpoint " + shown + " sent a reply larger than the limit of " +
+                       std::to_string(limits.max_body_bytes) + " bytes";
+    if (t.announced > limits.max_body_bytes) what += " (Content-Length " + std::to_string(t.announced) + ")";
+    throw ReplyTooLarge(what, shown, limits.max_body_bytes);
+  }
+  if (t.no_memory)
+    throw ModelError("not enough memory for the reply of model endpoint " + shown);
+  if (t.bad_status) throw status_error(t.status);
   if (rc != CURLE_OK) {
-    if (rc == CURLE_ABORTED_BY_CALLBACK && t.stopped)
-      throw Interrupted("model request to " + url + " interrupted");
-    std::string detail = errbuf[0] ? std::string(errbuf) : std::string(curl_easy_strerror(rc));
-    if (rc == CURLE_OPERATION_TIMEDOUT || (rc == CURLE_ABORTED_BY_CALLBACK && t.stalled)) {
-      throw TimeoutError("model endpoint " + url + " timed out: nothing received for " +
-                             format_seconds(timeout_s) + " s",
-                         url, timeout_s);
-    }
-    if (rc == CURLE_URL_MALFORMAT) {
-      throw EndpointError("invalid model endpoint URL '" + url + "': " + detail, url);
-    }
-    throw EndpointError("cannot reach model endpoint " + url + ": " + detail, url);
+    std::string detail = without_secret(errbuf[0] ? std::string(errbuf) : std::string(curl_easy_strerror(rc)), url);
+    if (rc == CURLE_OPERATION_TIMEDOUT) throw timed_out(false);
+    if (rc == CURLE_URL_MALFORMAT)
+      throw EndpointError("invalid model endpoint URL '" + shown + "': " + detail, shown);
+    throw EndpointError("cannot reach model endpoint " + shown + ": " + detail, shown);
   }
 
   long status = 0;
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-  if (status < 200 || status > 299) {
-    std::string reason = reason_of(t.status_line);
-    std::string what = "model endpoint " + url + " answered HTTP " + std::to_string(status);
-    if (!reason.empty()) what += " " + reason;
-    throw HttpStatusError(what, url, status);
-  }
+  if (!success(status)) throw status_error(status);
   return HttpReply{status, std::move(t.body)};
 }
 

@@ -1,11 +1,16 @@
-// Unit tests of the JSON text writer: json.dumps()-compatible output, float
-// formatting, string escapes, and nesting depth without recursion.
+// Unit tests of the JSON text writer (json.dumps()-compatible output, float
+// formatting, string escapes, nesting depth without recursion) and of the
+// linear reader (same values as nlohmann's ordered parser, repeated names,
+// strictness, ticks, filters).
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "check.hpp"
+#include "json/json_read.hpp"
 #include "json/json_text.hpp"
 
 using vorlane::json::Value;
@@ -155,10 +160,68 @@ static void test_deep_nesting() {
   }
 }
 
+static bool reads_as_parser(const std::string& text) {
+  auto got = json::read_ordered(text);
+  return got && got->dump() == json::ordered::parse(text).dump();
+}
+
+static void test_read_ordered() {
+  // Repeated names keep their first place and take their last value, in
+  // small objects (scanned) and large ones (hashed) alike.
+  CHECK_EQ(json::read_ordered("{\"a\": 1, \"b\": 2, \"a\": 3}")->dump(), "{\"a\":3,\"b\":2}");
+  std::string big = "{";
+  for (int i = 0; i < 3000; ++i) big += "\"k" + std::to_string(i % 1000) + "\": [" + std::to_string(i) + "], ";
+  big += "\"k5\": {\"x\": {\"k\": 1, \"k\": 2}}, \"last\": null}";
+  CHECK(reads_as_parser(big));
+  auto v = json::read_ordered(big);
+  CHECK(v && v->size() == 1001 && v->begin().key() == "k0" && (*v)["k999"][0] == 2999);
+  for (const char* t : {"[]", "{}", "[1, -2, 3.5e3, true, false, null, \"\\u00e9\\ud83d\\ude00\"]", "\"x\"", "12",
+                        "[[[{\"a\": [{}, []]}]]]", "{\"\": {\"\": 0}, \"\": 1}", " {\"a\" : 18446744073709551615 } "})
+    CHECK(reads_as_parser(t));
+
+  // Strict: what the parser itself would let through is refused.
+  std::string error;
+  CHECK(!json::read_ordered("\xEF\xBB\xBF{}", &error) && error.find("byte-order mark") != std::string::npos);
+  CHECK(!json::read_ordered(std::string("{}\0x", 4), &error) && error.find("NUL") != std::string::npos);
+  CHECK(!json::read_ordered("{\"a\": }", &error) && error.find("parse error") != std::string::npos);
+  CHECK(!json::read_ordered("{} {}") && !json::read_ordered("") && !json::read_ordered("[1,]"));
+
+  // Ticks come every READ_TICK_EVERY events, and one that throws ends the read.
+  std::string list = "[";
+  for (int i = 0; i < 10000; ++i) list += "0, ";
+  list += "0]";
+  int ticks = 0;
+  CHECK(json::read_ordered(list, nullptr, [&] { ++ticks; }));
+  CHECK(ticks >= 10000 / static_cast<int>(json::READ_TICK_EVERY) && ticks <= 10003 / static_cast<int>(json::READ_TICK_EVERY));
+  bool stopped = false;
+  try {
+    json::read_ordered(list, nullptr, [] { throw std::runtime_error("stop"); });
+  } catch (const std::runtime_error&) {
+    stopped = true;
+  }
+  CHECK(stopped);
+
+  // Filters: kept, stubbed and dropped values; the syntax of what is left
+  // out is still checked.
+  json::ReadFilter filter = [](const std::vector<json::ReadStep>& path, json::ordered::value_t) {
+    const json::ReadStep& s = path.back();
+    if (s.member && s.name == "drop") return json::ReadTake::Drop;
+    if (s.member && s.name == "stub") return json::ReadTake::Stub;
+    if (!s.member && s.index >= 2) return json::ReadTake::Drop;
+    return path.size() > 2 ? json::ReadTake::Drop : json::ReadTake::Keep;
+  };
+  auto f = json::read_ordered("{\"drop\": [1, {\"a\": 2}], \"keep\": [0, {\"a\": 1}, 2, 3], \"stub\": {\"b\": [4]}, "
+                              "\"drop\": 5, \"x\": {\"deep\": 1}}",
+                              nullptr, {}, filter);
+  CHECK(f && f->dump() == "{\"keep\":[0,{}],\"stub\":null,\"x\":{\"deep\":1}}");
+  CHECK(!json::read_ordered("{\"drop\": [1, }", nullptr, {}, filter));
+}
+
 int main() {
   test_float_repr();
   test_strings();
   test_values();
   test_deep_nesting();
+  test_read_ordered();
   return check::finish("test_json_text");
 }
