@@ -138,3 +138,19 @@ def test_closed_standard_output_exits_quietly(project):
         shell=True, cwd=project, capture_output=True, text=True, timeout=120,
     )
     assert "Traceback" not in p.stderr and "status 2" in p.stderr
+
+
+def test_llm_timeout_bounds_a_dripping_model_and_masks_credentials(project):
+    """A server that sends a byte every 0.2 s forever: --llm-timeout ends the
+    request at its deadline, and the password in the URL is never shown."""
+    from fake_model_server import FakeModel, drip
+
+    server = FakeModel()
+    try:
+        server.respond = lambda req: drip(server.gate)
+        url = server.url.replace("http://", "http://user:s3cret@")
+        p = vorlane(project, "run.json", "--llm", "--llm-timeout", "1.5", env={"VESKARD_LLM_URL": url}, )
+    finally:
+        server.close()
+    assert p.returncode == 2 and "Traceback" not in p.stderr
+    assert "in time" in p.stderr and "s3cret" not in p.stderr and "user:***@" in p.stderr

@@ -103,8 +103,9 @@ class ModelError(CheckError):
 
 
 def model_url() -> str:
-    """The chat-completions endpoint that ``use_llm=True`` asks."""
-    return str(extract.LLM_URL)
+    """The chat-completions endpoint that ``use_llm=True`` asks, with any
+    password in it masked (the URL is shown in messages)."""
+    return str(extract.masked_url(str(extract.LLM_URL)))
 
 
 def _model_message(what: str, e: BaseException, url: str) -> str:

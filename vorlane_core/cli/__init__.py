@@ -41,7 +41,8 @@ def _apply_model_settings(args: argparse.Namespace) -> None:
     if args.model is not None:
         extract.LLM_MODEL = args.model
     if args.llm_timeout is not None:
-        extract._TIMEOUT = args.llm_timeout
+        # Both the silence allowed and the whole request.
+        extract.set_model_limits(timeout=args.llm_timeout, deadline=args.llm_timeout)
 
 
 def _streams_usable() -> bool:
