@@ -19,6 +19,16 @@ def _positive_int(s: str) -> int:
     return n
 
 
+def _positive_mb(s: str) -> float:
+    try:
+        mb = float(s)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a number of MiB, got {s!r}") from None
+    if not (mb > 0 and mb != float("inf")):
+        raise argparse.ArgumentTypeError(f"expected a positive number of MiB, got {s}")
+    return mb
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="vorlane",
@@ -52,7 +62,25 @@ def build_parser() -> argparse.ArgumentParser:
         "--format",
         choices=tuple(FORMATS),
         default="table",
-        help="what to print: the verdict table (default) or one JSON document",
+        help=(
+            "what to print: the verdict table (default), one JSON document, or JSON Lines "
+            "(one line per run as it is checked: the format for big batches, see -o)"
+        ),
+    )
+    check.add_argument(
+        "-o",
+        "--output",
+        metavar="FILE",
+        help=(
+            "write to FILE instead of standard output; with --format jsonl the results are appended "
+            "and runs already in FILE are skipped, so a stopped batch resumes where it stopped"
+        ),
+    )
+    check.add_argument(
+        "--max-input-mb",
+        type=_positive_mb,
+        metavar="MB",
+        help="refuse any input file (or .jsonl line) larger than this (default: $VORLANE_MAX_INPUT_MB, else 512)",
     )
     check.add_argument("--json", dest="format", action="store_const", const="json", help="same as --format json")
     check.add_argument(

@@ -12,11 +12,13 @@ import argparse
 
 from vorlane_core.cli.formats.base import Output
 from vorlane_core.cli.formats.json_doc import JsonOutput
+from vorlane_core.cli.formats.jsonl import JsonlOutput
 from vorlane_core.cli.formats.table import TableOutput
 
 FORMATS: dict[str, type[Output]] = {
     "table": TableOutput,
     "json": JsonOutput,
+    "jsonl": JsonlOutput,
 }
 
 __all__ = ["FORMATS", "Output", "output_for"]
