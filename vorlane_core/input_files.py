@@ -57,11 +57,12 @@ def max_input_bytes(mb: float | None = None) -> int:
         where = "--max-input-mb"
     if not (math.isfinite(mb) and mb > 0):
         raise InputError(f"{where}: expected a positive number of MiB, got {mb:g}")
-    return max(1, int(mb * (1 << 20)))
+    return max(1, math.ceil(mb * (1 << 20)))
 
 
 def _mib(n: int) -> str:
-    return f"{n / (1 << 20):.4g} MiB"
+    mib = n / (1 << 20)
+    return f"{mib:.0f} MiB" if mib >= 100 else f"{mib:.3g} MiB"
 
 
 def _too_large(name: str, limit: int, size: int | None) -> InputError:

@@ -50,28 +50,37 @@ def _step(path: str, key: str) -> str:
     return f"{path}[{json.dumps(key, ensure_ascii=False)}]"
 
 
-def _walk(value: Any, path: str) -> Iterator[tuple[str, Any]]:
-    """(path, value) of every value under ``value``, in document order."""
-    stack = [(path, value)]
-    while stack:
-        path, value = stack.pop()
-        yield path, value
-        if isinstance(value, _Pairs):
-            stack.extend((_step(path, k), v) for k, v in reversed(value))
-        elif isinstance(value, list):
-            stack.extend((f"{path}[{i}]", v) for i, v in reversed(list(enumerate(value))))
+def _members(path: str, value: Any) -> tuple[str, Iterator[tuple[Any, Any]], set[str] | None] | None:
+    if isinstance(value, _Pairs):
+        return path, iter(value), set()
+    if isinstance(value, list):
+        return path, iter(enumerate(value)), None
+    return None
 
 
 def _duplicate(text: str) -> str:
-    """Where the first repeated key of ``text`` is (``text`` holds one)."""
-    for path, value in _walk(json.loads(text, object_pairs_hook=_Pairs), ""):
-        if isinstance(value, _Pairs):
-            seen: set[str] = set()
-            for key, _ in value:
-                if key in seen:
-                    where = f"{path}: " if path else ""
-                    return f'{where}duplicate key {json.dumps(key, ensure_ascii=False)} (a key may appear once in an object)'
-                seen.add(key)
+    """Where the first repeated key of ``text`` (which holds one) is, in
+    document order; the walk keeps its own stack, as deep as the text."""
+    top = _members("", json.loads(text, object_pairs_hook=_Pairs))
+    stack = [top] if top else []
+    while stack:
+        path, members, seen = stack[-1]
+        member = next(members, None)
+        if member is None:
+            stack.pop()
+            continue
+        key, value = member
+        if seen is None:
+            inner = f"{path}[{key}]"
+        elif key in seen:
+            where = f"{path}: " if path else ""
+            return f"{where}duplicate key {json.dumps(key, ensure_ascii=False)} (a key may appear once in an object)"
+        else:
+            seen.add(key)
+            inner = _step(path, key)
+        m = _members(inner, value)
+        if m:
+            stack.append(m)
     return "duplicate key"  # not reached: the first parse found one
 
 
