@@ -21,31 +21,16 @@ import signal
 import sys
 from typing import Any, TextIO
 
-from vorlane_core.check import CheckError, add_summaries, check, fails, summarize
+from vorlane_core.check import add_summaries, fails, summarize
 from vorlane_core.cli.formats import output_for
 from vorlane_core.cli.output import EXIT_BAD, EXIT_FAIL, EXIT_OK, error
 from vorlane_core.cli.resume import Written, read_written
 from vorlane_core.cli.terminal import Progress
 from vorlane_core.cli.workers import OrderedPool
+from vorlane_core.run_check import check_source
 from vorlane_core.runlog_file import Batch, InputError, RunSource, max_input_bytes
 
 EXIT_INTERRUPTED = 130
-
-
-def _error_row(src: RunSource, msg: str) -> dict[str, Any]:
-    if msg.startswith(src.name + ": "):
-        msg = msg[len(src.name) + 2 :]
-    return {"name": src.name, "error": msg}
-
-
-def check_source(src: RunSource, use_llm: bool, max_bytes: int | None = None) -> dict[str, Any]:
-    """The result of one run of a batch: its claims and summary, or its error."""
-    try:
-        run = src.load(max_bytes)
-        result = check(run.report, run.log, use_llm=use_llm)  # type: ignore[arg-type]
-    except (InputError, CheckError) as e:
-        return _error_row(src, str(e))
-    return {"name": src.name, "claims": result["claims"], "summary": result["summary"]}
 
 
 def check_task(task: tuple[RunSource, bool, int]) -> dict[str, Any]:
@@ -54,7 +39,7 @@ def check_task(task: tuple[RunSource, bool, int]) -> dict[str, Any]:
 
 
 def _failed(task: tuple[RunSource, bool, int], why: str) -> dict[str, Any]:
-    return _error_row(task[0], f"could not be checked: {why}")
+    return {"name": task[0].name, "error": f"could not be checked: {why}"}
 
 
 def _open_output(args: argparse.Namespace) -> tuple[TextIO, Written]:
