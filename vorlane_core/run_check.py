@@ -47,13 +47,21 @@ def check_source(src: RunSource, use_llm: bool = False, max_bytes: int | None = 
     return {"name": src.name, "claims": result["claims"], "summary": result["summary"]}
 
 
-def check_run_json(text: str | bytes, name: str, use_llm: bool = False) -> dict[str, Any]:
+def check_run_json(
+    text: str | bytes, name: str, use_llm: bool = False, *, name_key: str | None = None
+) -> dict[str, Any]:
     """The row of the run whose JSON text is ``text`` (a line of a .jsonl
-    dataset), named ``name``: as :func:`check_source` gives it for that line."""
+    dataset), named ``name``: as :func:`check_source` gives it for that line.
+
+    With ``name_key``, a run that holds a string under that key is named by
+    it instead (a dataset's own run ids)."""
     try:
         if isinstance(text, bytes):
             text = decode_utf8(text, name, lines=False)
-        run = parse_run(parse_json(text, name), name)
+        obj = parse_json(text, name)
+        if name_key is not None and isinstance(obj, dict) and isinstance(obj.get(name_key), str):
+            name = obj[name_key]
+        run = parse_run(obj, name)
         if run.report is None:
             raise InputError(f'{name}: no report: a run of a batch needs a "report" string')
         result = check(run.report, run.log, use_llm=use_llm)
