@@ -18,6 +18,7 @@ from conftest import CORPUS
 
 from vorlane_core.check import check
 from vorlane_core.cli.workers import OrderedPool
+from vorlane_core.input_files import line_spans
 from vorlane_core.runlog_file import parse_run
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -77,6 +78,16 @@ class TestSameResults:
             assert streamed[n] == {"summary": expected["summary"], "claims": expected["claims"]}, n
         assert streamed[len(lines) - 1]["error"].startswith("invalid JSON")
         assert 'duplicate key "report"' in streamed[len(lines)]["error"]
+
+    def test_standard_input_streams_like_the_file(self, tmp_path, runs_jsonl):
+        from_file = jsonl_rows(vorlane("--runs", runs_jsonl, "--format", "jsonl", cwd=tmp_path).stdout)
+        p = subprocess.run(
+            [sys.executable, "-m", "vorlane_core", "check", "--runs", "-", "--format", "jsonl"],
+            input=runs_jsonl.read_bytes(), capture_output=True, cwd=tmp_path, timeout=120,
+        )
+        from_stdin = jsonl_rows(p.stdout.decode())
+        assert [r["name"] for r in from_stdin] == [f"-:{n}" for n in sorted(by_line(from_file))]
+        assert by_line(from_stdin) == by_line(from_file)
 
     def test_directory_streams_like_the_jsonl(self, tmp_path):
         d = vorlane("--runs", EXAMPLE_RUNS, "--format", "jsonl", cwd=tmp_path)
@@ -198,6 +209,19 @@ def _processes_naming(arg):
         except OSError:
             pass
     return found
+
+
+def test_line_spans_across_blocks(tmp_path):
+    """Lines are found by offset, across the reader's 1 MiB blocks, with
+    blank and white-space lines told apart, and a last line without its end."""
+    lines = [b"x" * 3000000, b"", b" \t\r", b"{}", b"y" * 1048575, b"\x0c", b"z" * 1048576, b"  {", b"end"]
+    f = tmp_path / "spans.jsonl"
+    data = b"\n".join(lines)
+    f.write_bytes(data)
+    got = list(line_spans(str(f)))
+    assert [data[o : o + n] for _, o, n, _ in got] == lines
+    assert [i for i, *_ in got] == list(range(1, len(lines) + 1))
+    assert [blank for *_, blank in got] == [not line.strip() for line in lines]
 
 
 # ---------------------------------------------------------------------------

@@ -17,6 +17,7 @@ from __future__ import annotations
 
 import math
 import os
+import re
 import stat
 from typing import BinaryIO, Iterator
 
@@ -29,6 +30,8 @@ __all__ = [
     "open_input",
     "read_input",
     "read_lines",
+    "line_spans",
+    "read_span",
     "line_too_long",
 ]
 
@@ -194,6 +197,58 @@ def read_lines(path: str, max_bytes: int, name: str | None = None) -> Iterator[t
                     yield n, None
         except OSError as e:
             raise InputError(f"{name}: cannot read: {e.strerror or e}") from None
+
+
+_CONTENT = re.compile(rb"[^ \t\n\r\x0b\x0c]")  # what bytes.strip() keeps
+
+
+def line_spans(path: str, name: str | None = None) -> Iterator[tuple[int, int, int, bool]]:
+    """(number from 1, offset, length, blank) of each line of the regular
+    file ``path``, line ends left out; the lines themselves are not kept, so
+    that the process that lists them need not copy them (see :func:`read_span`)."""
+    name = name or path
+    f, size = open_input(path, name)
+    with f:
+        if size is None:
+            raise InputError(f"{name}: standard input has no line offsets")
+        n = start = offset = 0  # line number, where the current line starts, where the block starts
+        content = False  # the current line holds more than white space
+        try:
+            while True:
+                block = f.read(_CHUNK)
+                if not block:
+                    break
+                pos = 0
+                while True:
+                    nl = block.find(b"\n", pos)
+                    end = len(block) if nl < 0 else nl
+                    content = content or _CONTENT.search(block, pos, end) is not None
+                    if nl < 0:
+                        break
+                    n += 1
+                    yield n, start, offset + nl - start, not content
+                    start, content, pos = offset + nl + 1, False, nl + 1
+                offset += len(block)
+        except OSError as e:
+            raise InputError(f"{name}: cannot read: {e.strerror or e}") from None
+        if start < offset:
+            yield n + 1, start, offset - start, not content
+
+
+def read_span(path: str, offset: int, length: int, name: str | None = None) -> bytes:
+    """The ``length`` bytes of the regular file ``path`` at ``offset`` (a line
+    found by :func:`line_spans`)."""
+    name = name or path
+    f, _ = open_input(path, name)
+    with f:
+        try:
+            f.seek(offset)
+            data = f.read(length)
+        except OSError as e:
+            raise InputError(f"{name}: cannot read: {e.strerror or e}") from None
+    if len(data) != length:
+        raise InputError(f"{name}: the file changed while it was being read")
+    return data
 
 
 def line_too_long(name: str, max_bytes: int) -> str:

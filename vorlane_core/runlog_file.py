@@ -22,7 +22,16 @@ import os
 from dataclasses import dataclass
 from typing import Any, Iterable, Iterator
 
-from vorlane_core.input_files import InputError, line_too_long, max_input_bytes, open_input, read_input, read_lines
+from vorlane_core.input_files import (
+    InputError,
+    line_spans,
+    line_too_long,
+    max_input_bytes,
+    open_input,
+    read_input,
+    read_lines,
+    read_span,
+)
 from vorlane_core.json_input import decode_utf8, parse_json
 
 __all__ = [
@@ -212,7 +221,8 @@ class RunSource:
     name: str
     path: str
     line: int | None = None  # the line number of a .jsonl run
-    data: bytes | None = None  # the line's bytes (a .jsonl run)
+    data: bytes | None = None  # the line's bytes (a .jsonl run from standard input)
+    span: tuple[int, int] | None = None  # or its offset and length in the file
     error: str | None = None  # a problem found while listing the batch
 
     def load(self, max_bytes: int | None = None) -> Run:
@@ -221,7 +231,10 @@ class RunSource:
         if self.line is None:
             obj = load_json_file(self.path, max_bytes)
         else:
-            obj = parse_json(decode_utf8(self.data or b"", self.name, lines=False), self.name)
+            data = self.data if self.span is None else read_span(self.path, *self.span, name=self.name)
+            if self.line == 1 and data.startswith(b"\xef\xbb\xbf"):
+                data = data[3:]
+            obj = parse_json(decode_utf8(data or b"", self.name, lines=False), self.name)
         run = parse_run(obj, self.name)
         if run.report is None:
             raise InputError(f'{self.name}: no report: a run of a batch needs a "report" string')
@@ -229,17 +242,23 @@ class RunSource:
 
 
 def _jsonl_sources(path: str, max_bytes: int) -> Iterator[RunSource]:
-    # One line at a time: a .jsonl batch is never held whole.
+    # One line at a time: a .jsonl batch is never held whole.  A file's lines
+    # are passed on as offsets, read where they are checked; standard input's
+    # as bytes.
+    if path != "-":
+        for i, offset, length, blank in line_spans(path):
+            name = f"{path}:{i}"
+            if length > max_bytes:
+                yield RunSource(name, path, i, error=line_too_long(name, max_bytes))
+            elif not blank:
+                yield RunSource(name, path, i, span=(offset, length))
+        return
     for i, raw in read_lines(path, max_bytes):
         name = f"{path}:{i}"
         if raw is None:
             yield RunSource(name, path, i, error=line_too_long(name, max_bytes))
-            continue
-        if not raw.strip():
-            continue
-        if i == 1 and raw.startswith(b"\xef\xbb\xbf"):
-            raw = raw[3:]
-        yield RunSource(name, path, i, data=raw)
+        elif raw.strip():
+            yield RunSource(name, path, i, data=raw)
 
 
 def _listing(path: str) -> list[str]:
