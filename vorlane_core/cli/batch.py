@@ -77,19 +77,21 @@ def _interrupted(pool: OrderedPool, stream: TextIO, progress: Progress) -> None:
 
 
 def run_batch(args: argparse.Namespace) -> int:
+    stream: TextIO = sys.stdout
     try:
         max_bytes = max_input_bytes(getattr(args, "max_input_mb", None))
         batch = Batch(args.runs)
         stream, written = _open_output(args)
+        sources = batch.sources(max_bytes)
+        if written.names:
+            sources = (s for s in sources if s.name not in written.names)
+        first = next(sources, None)
+        if first is None and not written.count:
+            raise InputError("no runs found in " + ", ".join(args.runs))
     except InputError as e:
+        if stream is not sys.stdout:
+            stream.close()
         error(str(e))
-        return EXIT_BAD
-    sources = batch.sources(max_bytes)
-    if written.names:
-        sources = (s for s in sources if s.name not in written.names)
-    first = next(sources, None)
-    if first is None and not written.count:
-        error("no runs found in " + ", ".join(args.runs))
         return EXIT_BAD
 
     total = batch.count
