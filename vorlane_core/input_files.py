@@ -137,8 +137,10 @@ def open_input(path: str, name: str | None = None) -> tuple[BinaryIO, int | None
             if not _is_stdin(st):
                 raise _refused(name, st.st_mode)
             size = None
-        if hasattr(os, "set_blocking"):
+        try:
             os.set_blocking(fd, True)
+        except (AttributeError, OSError):
+            pass
         return os.fdopen(fd, "rb"), size
     except BaseException:
         os.close(fd)

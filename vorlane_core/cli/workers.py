@@ -116,12 +116,7 @@ class OrderedPool:
                 except StopIteration:
                     exhausted = True
                     break
-                if idle:
-                    w = idle.pop()
-                else:
-                    w = _Worker(self._ctx, self.fn)
-                    self._workers.append(w)
-                w.give(taken, item)
+                w = self._give(idle.pop() if idle else None, taken, item)
                 busy[w.conn] = w
                 taken += 1
             while handed in done:
@@ -141,8 +136,11 @@ class OrderedPool:
                     if ready is w.conn or w.conn.poll():
                         got, ok, value = w.conn.recv()
                         done[got] = value if ok else self.on_failure(item, value)
-                        idle.append(w)
                         del busy[w.conn]
+                        if ready is w.conn:
+                            idle.append(w)
+                        else:  # it answered, then died
+                            self._drop(w)
                         continue
                 except (EOFError, OSError):
                     pass
@@ -150,8 +148,29 @@ class OrderedPool:
                 w.proc.join(timeout=5)
                 done[seq] = self.on_failure(item, _death(w.proc.exitcode))
                 del busy[w.conn]
-                w.conn.close()
-                self._workers.remove(w)
+                self._drop(w)
+
+    def _give(self, w: _Worker | None, seq: int, item: Any) -> _Worker:
+        """Hands ``item`` to ``w`` (None: a new worker), or to a new worker
+        when ``w`` died while idle."""
+        for _ in range(2):
+            if w is None:
+                w = _Worker(self._ctx, self.fn)
+                self._workers.append(w)
+            try:
+                w.give(seq, item)
+                return w
+            except OSError:
+                self._drop(w)
+                w = None
+        raise OSError("cannot start a worker process")
+
+    def _drop(self, w: _Worker) -> None:
+        w.proc.join(timeout=5)
+        if w.proc.is_alive():
+            w.proc.kill()
+        w.conn.close()
+        self._workers.remove(w)
 
     def close(self) -> None:
         """Lets the workers finish and exit."""
