@@ -55,7 +55,10 @@ def build_parser() -> argparse.ArgumentParser:
         "--runs",
         nargs="+",
         metavar="DIR_OR_JSONL",
-        help="check many runs: a directory of .json runs, a .jsonl file with one run per line, or .json run files",
+        help=(
+            "check many runs: a directory of .json runs, a .jsonl file with one run per line "
+            "(- for standard input), or .json run files"
+        ),
     )
     check.add_argument("-j", "--jobs", type=_positive_int, metavar="N", help="runs checked at once with --runs (default: all cores)")
     check.add_argument(
@@ -72,8 +75,8 @@ def build_parser() -> argparse.ArgumentParser:
         "--output",
         metavar="FILE",
         help=(
-            "write to FILE instead of standard output; with --format jsonl the results are appended "
-            "and runs already in FILE are skipped, so a stopped batch resumes where it stopped"
+            "write to FILE instead of standard output; with --runs and --format jsonl the results are "
+            "appended and runs already in FILE are skipped, so a stopped batch resumes where it stopped"
         ),
     )
     check.add_argument(
