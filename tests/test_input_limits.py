@@ -134,7 +134,7 @@ class TestBatch:
                 assert n in rows[f"{i:02d}.json"]["error"]
         assert len(rows) == 3 + len(HOSTILE)
 
-    def test_jsonl_line_limit(self, tmp_path):
+    def test_size_limit_per_run(self, tmp_path):
         good = json.dumps(json.loads(GOOD.read_text(encoding="utf-8")))
         f = tmp_path / "runs.jsonl"
         f.write_text("\n".join([good, run_text(json.dumps(LOG), "x" * 40000), good]) + "\n", encoding="utf-8")
@@ -142,6 +142,13 @@ class TestBatch:
         rows = [json.loads(l) for l in p.stdout.splitlines()]
         assert [r["name"].rsplit(":", 1)[1] for r in rows] == ["1", "2", "3"]
         assert "too large" in rows[1]["error"] and "summary" in rows[0] and rows[2]["summary"] == rows[0]["summary"]
+        # The same limit reaches the workers that read the files of a folder.
+        d = tmp_path / "runs"
+        d.mkdir()
+        for i, line in enumerate(f.read_text(encoding="utf-8").splitlines()):
+            (d / f"{i}.json").write_text(line, encoding="utf-8")
+        p = vorlane("--runs", d, "--format", "jsonl", "--max-input-mb", "0.03", cwd=tmp_path)
+        assert [("error" in json.loads(l)) for l in p.stdout.splitlines()] == [False, True, False]
 
     def test_runs_path_that_is_no_regular_file(self, tmp_path):
         os.mkfifo(tmp_path / "runs.jsonl")
