@@ -23,6 +23,9 @@ from vorlane_core.runlog_file import parse_run
 
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLE_RUNS = ROOT / "examples" / "runs"
+# Under the sanitizer build freed memory sits in ASan's quarantine: the
+# commands still run there, but their peak memory says nothing.
+UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
 def vorlane(*args, cwd, env=None, timeout=120):
@@ -158,7 +161,8 @@ def test_memory_does_not_grow_with_the_number_of_runs(tmp_path):
         peaks.append((main_kb, worker_kb, src.stat().st_size))
     (m1, w1, s1), (m2, w2, s2) = peaks
     assert s2 - s1 > 50 << 20
-    assert m2 - m1 < 16 << 10 and w2 - w1 < 16 << 10, peaks
+    if not UNDER_ASAN:
+        assert m2 - m1 < 16 << 10 and w2 - w1 < 16 << 10, peaks
 
 
 # ---------------------------------------------------------------------------

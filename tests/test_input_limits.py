@@ -227,4 +227,5 @@ def test_peak_memory_is_a_small_multiple_of_the_input(tmp_path, what):
     p = subprocess.run([sys.executable, "-c", MEMORY_CHILD, what.split()[-1], f, str(2 * size)],
                        capture_output=True, text=True, timeout=120)
     assert p.returncode == 0, p.stderr
-    assert int(p.stdout) < 3 * size, (int(p.stdout) / size)
+    if "libasan" not in os.environ.get("LD_PRELOAD", ""):  # ASan's quarantine keeps freed memory
+        assert int(p.stdout) < 3 * size, (int(p.stdout) / size)
