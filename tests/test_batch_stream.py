@@ -241,7 +241,8 @@ def _square_or_die(n):
     return n * n
 
 
-def test_pool_order_window_and_faults():
+@pytest.mark.parametrize("start_method", ["fork", "forkserver"])
+def test_pool_order_window_and_faults(start_method):
     taken = []
 
     def items():
@@ -249,7 +250,8 @@ def test_pool_order_window_and_faults():
             taken.append(i)
             yield i
 
-    pool = OrderedPool(_square_or_die, lambda item, why: ("failed", item, why), workers=2, window=5)
+    pool = OrderedPool(_square_or_die, lambda item, why: ("failed", item, why), workers=2, window=5,
+                       start_method=start_method)
     got = []
     for result in pool.map(items()):
         got.append(result)

@@ -83,7 +83,8 @@ class OrderedPool:
     """``fn`` over items in up to ``workers`` processes; see :meth:`map`.
 
     ``fn`` must be a module-level function (it may be sent to a fresh
-    interpreter).  When ``fn`` raises, or the worker dies while holding an
+    interpreter).  ``start_method`` overrides the choice of fork (when this
+    process has one thread) or forkserver.  When ``fn`` raises, or the worker dies while holding an
     item, that item's result is ``on_failure(item, why)``."""
 
     def __init__(
@@ -92,11 +93,12 @@ class OrderedPool:
         on_failure: Callable[[Any, str], Any],
         workers: int,
         window: int | None = None,
+        start_method: str | None = None,
     ):
         self.fn, self.on_failure = fn, on_failure
         self.max_workers = max(1, workers)
         self.window = max(self.max_workers, window or 4 * self.max_workers)
-        self._ctx = _context()
+        self._ctx = multiprocessing.get_context(start_method) if start_method else _context()
         self._workers: list[_Worker] = []
 
     def map(self, items: Iterable[Any]) -> Iterator[Any]:
