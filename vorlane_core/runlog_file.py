@@ -231,10 +231,10 @@ class RunSource:
         if self.line is None:
             obj = load_json_file(self.path, max_bytes)
         else:
-            data = self.data if self.span is None else read_span(self.path, *self.span, name=self.name)
+            data = (self.data if self.span is None else read_span(self.path, *self.span, name=self.name)) or b""
             if self.line == 1 and data.startswith(b"\xef\xbb\xbf"):
                 data = data[3:]
-            obj = parse_json(decode_utf8(data or b"", self.name, lines=False), self.name)
+            obj = parse_json(decode_utf8(data, self.name, lines=False), self.name)
         run = parse_run(obj, self.name)
         if run.report is None:
             raise InputError(f'{self.name}: no report: a run of a batch needs a "report" string')
