@@ -121,6 +121,29 @@ class TestResume:
             done = cut.count("\n") + (cut.endswith("}") and not cut.endswith("\n"))
             assert (f"{done} runs already in" in p.stderr) == bool(done)
 
+    def test_interrupted_job_resumes(self, tmp_path, runs_jsonl):
+        """Ctrl-C in the middle of a job, then the same command again: every
+        run once, as a job that ran straight through writes it."""
+        big = tmp_path / "big.jsonl"
+        big.write_text(runs_jsonl.read_text(encoding="utf-8") * 60, encoding="utf-8")
+        out = tmp_path / "out.jsonl"
+        cmd = [sys.executable, "-m", "vorlane_core", "check", "--runs", big, "--format", "jsonl", "-o", out, "-j", "2"]
+        p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=tmp_path)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and (not out.exists() or out.stat().st_size < 20000):
+            time.sleep(0.02)
+        p.send_signal(signal.SIGINT)
+        _, err = p.communicate(timeout=30)
+        assert p.returncode == 130 and "Traceback" not in err, err
+        stopped_at = len(out.read_text(encoding="utf-8").splitlines())
+        total = len(big.read_text(encoding="utf-8").splitlines())
+        assert 0 < stopped_at < total
+        again = subprocess.run(cmd, capture_output=True, text=True, cwd=tmp_path, timeout=300)
+        assert f"{stopped_at} runs already in" in again.stderr
+        straight = vorlane("--runs", big, "--format", "jsonl", cwd=tmp_path)
+        assert again.returncode == straight.returncode
+        assert sorted(out.read_text(encoding="utf-8").splitlines()) == sorted(straight.stdout.splitlines())
+
     def test_foreign_file_is_not_appended_to(self, tmp_path, runs_jsonl):
         before = runs_jsonl.read_bytes()
         p = vorlane("--runs", runs_jsonl, "--format", "jsonl", "-o", runs_jsonl, cwd=tmp_path)
