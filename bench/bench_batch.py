@@ -176,7 +176,7 @@ def command(lines: list[bytes], n: int, tmp: Path, jobs: int) -> tuple[float, in
 
 
 def end_to_end(lines: list[bytes], n: int, tmp: Path) -> None:
-    print(f"3. vorlane check --runs X.jsonl --format jsonl -o FILE (main + workers' peak RSS)")
+    print("3. vorlane check --runs X.jsonl --format jsonl -o FILE (main + workers' peak RSS)")
     for count in (n, 10 * n):
         for jobs in (1, 2):
             rate, main_kb, worker_kb, size = command(lines, count, tmp, jobs)
