@@ -119,29 +119,33 @@ def per_run(texts: list[str]) -> None:
         verify._cache_clear()
 
 
+def _timed(kind: str, parts: list[list[str]]) -> float:
+    if kind == "threads":
+        workers = [threading.Thread(target=per_run, args=(p,)) for p in parts]
+    else:
+        workers = [get_context("fork").Process(target=per_run, args=(p,)) for p in parts]
+    t = time.perf_counter()
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join()
+    return time.perf_counter() - t
+
+
 def scaling(lines: list[bytes], repeat: int) -> None:
     texts = [b.decode() for b in lines]
-    print(f"2. Runs per second of the whole per-run work (parse, shape, check), {len(texts)} runs, best of {repeat}")
-    ctx = get_context("fork")
-    rates = {}
+    print(f"2. Runs per second of the whole per-run work (parse, shape, check), {len(texts)} runs;")
+    print(f"   1 and 2 workers measured in turn {repeat} times: best rates, median of the {repeat} ratios")
     for kind in ("threads", "processes"):
-        for k in (1, 2):
-            best = float("inf")
-            for _ in range(repeat):
-                parts = [texts[i::k] for i in range(k)]
-                if kind == "threads":
-                    workers = [threading.Thread(target=per_run, args=(p,)) for p in parts]
-                else:
-                    workers = [ctx.Process(target=per_run, args=(p,)) for p in parts]
-                t = time.perf_counter()
-                for w in workers:
-                    w.start()
-                for w in workers:
-                    w.join()
-                best = min(best, time.perf_counter() - t)
-            rates[kind, k] = len(texts) / best
-            print(f"  {kind:9s} x{k}: {rates[kind, k]:7.0f} runs/s")
-        print(f"  {kind}: 2 workers / 1 = {rates[kind, 2] / rates[kind, 1]:.2f}")
+        rates: dict[int, list[float]] = {1: [], 2: []}
+        for _ in range(repeat):
+            for k in (1, 2):
+                rates[k].append(len(texts) / _timed(kind, [texts[i::k] for i in range(k)]))
+        ratios = sorted(b / a for a, b in zip(rates[1], rates[2]))
+        print(
+            f"  {kind:9s}: x1 {max(rates[1]):6.0f} runs/s, x2 {max(rates[2]):6.0f} runs/s; "
+            f"2 / 1 = {ratios[len(ratios) // 2]:.2f} (from {ratios[0]:.2f} to {ratios[-1]:.2f})"
+        )
 
 
 # The command's own peak (VmHWM: ru_maxrss would start from the RSS of the
@@ -201,7 +205,7 @@ def main() -> None:
         if a.only in (None, "stages"):
             stages(lines, tmp)
         if a.only in (None, "scaling"):
-            scaling(lines, 3)
+            scaling(lines, 5)
         if a.only in (None, "command"):
             end_to_end(base, a.runs_for_memory, tmp)
     print(f"load average {os.getloadavg()[0]:.2f}")
