@@ -23,6 +23,9 @@ from vorlane_core.check import add_summaries
 from vorlane_core.input_files import InputError
 
 
+_LONGEST = 1 << 28  # no result line comes near this; a foreign file's may
+
+
 @dataclass
 class Written:
     names: set[str] = field(default_factory=set)
@@ -63,8 +66,8 @@ def read_written(path: str) -> Written:
         if not os.path.isfile(path):
             raise InputError(f"{path}: the output is not a regular file")
         end_of_whole = 0  # where the last whole line ends
-        for n, line in enumerate(f, start=1):
-            whole = line.endswith(b"\n")
+        for n, line in enumerate(iter(lambda: f.readline(_LONGEST), b""), start=1):
+            whole = line.endswith(b"\n") or len(line) == _LONGEST  # (a line too long to be a result)
             if not line.strip():
                 end_of_whole += len(line)
                 continue
