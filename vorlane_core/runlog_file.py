@@ -18,11 +18,22 @@ with one run per line.
 
 from __future__ import annotations
 
-import json
 import os
-import sys
 from dataclasses import dataclass
-from typing import Any, Iterator
+from typing import Any, Iterable, Iterator
+
+from vorlane_core.input_files import (
+    STDIN,
+    InputError,
+    line_spans,
+    line_too_long,
+    max_input_bytes,
+    open_input,
+    read_input,
+    read_lines,
+    read_span,
+)
+from vorlane_core.json_input import decode_utf8, parse_json
 
 # Tools whose events carry the command line or code that was run: the
 # verdict core's own list.
@@ -32,18 +43,17 @@ __all__ = [
     "InputError",
     "Run",
     "RunSource",
+    "Batch",
     "read_report",
     "load_json_file",
     "parse_run",
     "check_log",
     "batch_sources",
+    "iter_sources",
+    "max_input_bytes",
 ]
 
 LOG_KEYS = ("events", "external", "written", "commands")
-
-
-class InputError(Exception):
-    """An input that cannot be used; ``str(error)`` is the message to show."""
 
 
 @dataclass
@@ -55,27 +65,13 @@ class Run:
 
 
 # ---------------------------------------------------------------------------
-# Files
+# Files (input_files reads them: regular files and standard input only, each
+# with a size limit; json_input parses them, refusing duplicate keys)
 # ---------------------------------------------------------------------------
 
 
-STDIN = "-"  # the file name that stands for standard input
-
-
-def _read_bytes(path: str) -> bytes:
-    if path == STDIN:
-        return sys.stdin.buffer.read()
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        raise InputError(f"{path}: no such file") from None
-    except IsADirectoryError:
-        raise InputError(f"{path}: is a directory, not a file") from None
-    except PermissionError:
-        raise InputError(f"{path}: permission denied") from None
-    except OSError as e:
-        raise InputError(f"{path}: cannot read: {e.strerror or e}") from None
+def _limit(max_bytes: int | None) -> int:
+    return max_input_bytes() if max_bytes is None else max_bytes
 
 
 def display_name(path: str) -> str:
@@ -83,41 +79,20 @@ def display_name(path: str) -> str:
     return "<stdin>" if path == STDIN else path
 
 
-def _bytes_text(b: bytes) -> str:
-    return ("byte " if len(b) == 1 else "bytes ") + " ".join(f"0x{x:02x}" for x in b)
-
-
-def _decode(data: bytes, name: str) -> str:
-    """UTF-8 text of ``data`` (a leading byte-order mark is dropped)."""
-    try:
-        return data.decode("utf-8-sig")
-    except UnicodeDecodeError as e:
-        line = data.count(b"\n", 0, e.start) + 1
-        column = e.start - (data.rfind(b"\n", 0, e.start) + 1) + 1
-        raise InputError(
-            f"{name}: not valid UTF-8 text: {_bytes_text(data[e.start : e.end])} at line {line}, column {column}"
-        ) from None
-
-
-def read_report(path: str) -> str:
-    """The text of a report file: UTF-8, with CR LF and lone CR read as LF."""
-    text = _decode(_read_bytes(path), display_name(path))
-    return text.replace("\r\n", "\n").replace("\r", "\n")
-
-
-def _parse_json(text: str, name: str) -> Any:
-    try:
-        return json.loads(text)
-    except json.JSONDecodeError as e:
-        raise InputError(f"{name}: invalid JSON at line {e.lineno}, column {e.colno}: {e.msg}") from None
-    except RecursionError:
-        raise InputError(f"{name}: invalid JSON: nested too deeply") from None
-
-
-def load_json_file(path: str) -> Any:
-    """The JSON value held in the file at ``path``."""
+def read_report(path: str, max_bytes: int | None = None) -> str:
+    """The text of a report file (``-``: standard input): UTF-8, with CR LF
+    and lone CR read as LF.  ``max_bytes`` defaults to :func:`max_input_bytes`."""
     name = display_name(path)
-    return _parse_json(_decode(_read_bytes(path), name), name)
+    text = decode_utf8(read_input(path, _limit(max_bytes), name), name)
+    if "\r" in text:
+        text = text.replace("\r\n", "\n").replace("\r", "\n")
+    return text
+
+
+def load_json_file(path: str, max_bytes: int | None = None) -> Any:
+    """The JSON value held in the file at ``path`` (``-``: standard input)."""
+    name = display_name(path)
+    return parse_json(decode_utf8(read_input(path, _limit(max_bytes), name), name), name)
 
 
 # ---------------------------------------------------------------------------
@@ -259,52 +234,117 @@ class RunSource:
     name: str
     path: str
     line: int | None = None  # the line number of a .jsonl run
-    text: str | None = None  # the line's text, when it could be decoded
+    data: bytes | None = None  # the line's bytes (a .jsonl run from standard input)
+    span: tuple[int, int] | None = None  # or its offset and length in the file
     error: str | None = None  # a problem found while listing the batch
 
-    def load(self) -> Run:
+    def load(self, max_bytes: int | None = None) -> Run:
         if self.error is not None:
             raise InputError(self.error)
         if self.line is None:
-            run = parse_run(load_json_file(self.path), self.name)
+            obj = load_json_file(self.path, max_bytes)
         else:
-            run = parse_run(_parse_json(self.text, self.name), self.name)
+            data = (self.data if self.span is None else read_span(self.path, *self.span, name=self.name)) or b""
+            if self.line == 1 and data.startswith(b"\xef\xbb\xbf"):
+                data = data[3:]
+            obj = parse_json(decode_utf8(data, self.name, lines=False), self.name)
+        run = parse_run(obj, self.name)
         if run.report is None:
             raise InputError(f'{self.name}: no report: a run of a batch needs a "report" string')
         return run
 
 
-def _jsonl_sources(path: str) -> Iterator[RunSource]:
-    data = _read_bytes(path)
-    for i, raw in enumerate(data.split(b"\n"), start=1):
+def _jsonl_sources(path: str, max_bytes: int) -> Iterator[RunSource]:
+    # One line at a time: a .jsonl batch is never held whole.  A file's lines
+    # are passed on as offsets, read where they are checked; standard input's
+    # as bytes.
+    if path != "-":
+        for i, offset, length, blank in line_spans(path):
+            name = f"{path}:{i}"
+            if length > max_bytes:
+                yield RunSource(name, path, i, error=line_too_long(name, max_bytes))
+            elif not blank:
+                yield RunSource(name, path, i, span=(offset, length))
+        return
+    for i, raw in read_lines(path, max_bytes):
         name = f"{path}:{i}"
-        if not raw.strip():
-            continue
-        if i == 1 and raw.startswith(b"\xef\xbb\xbf"):
-            raw = raw[3:]
-        try:
-            text = raw.decode("utf-8")
-        except UnicodeDecodeError as e:
-            bad = _bytes_text(raw[e.start : e.end])
-            yield RunSource(name, path, i, error=f"{name}: not valid UTF-8 text: {bad} at column {e.start + 1}")
-            continue
-        yield RunSource(name, path, i, text=text)
+        if raw is None:
+            yield RunSource(name, path, i, error=line_too_long(name, max_bytes))
+        elif raw.strip():
+            yield RunSource(name, path, i, data=raw)
+
+
+def _listing(path: str) -> list[str]:
+    """The .json entries of a directory that are not directories, sorted by name."""
+    try:
+        with os.scandir(path) as entries:
+            names = [e.name for e in entries if e.name.endswith(".json") and not _is_dir(e)]
+    except OSError as e:
+        raise InputError(f"{path}: cannot list: {e.strerror or e}") from None
+    names.sort()
+    return names
+
+
+def _is_dir(entry: os.DirEntry) -> bool:
+    try:
+        return entry.is_dir()
+    except OSError:
+        return False
+
+
+class Batch:
+    """The runs at some paths: each a directory of .json files (sorted by
+    name, not recursive), a .jsonl file with one run per non-blank line
+    (``-``: standard input) or one .json file.
+
+    The paths are checked and the directories listed (names only) when the
+    batch is made, so that a bad path is reported before any run is checked;
+    the runs themselves are read one at a time by :meth:`sources`."""
+
+    def __init__(self, paths: Iterable[str]):
+        self._parts: list[tuple[str, str, list[str]]] = []
+        for path in paths:
+            if path == "-":
+                self._parts.append(("jsonl", path, []))
+            elif os.path.isdir(path):
+                self._parts.append(("dir", path, _listing(path)))
+            elif path.endswith(".jsonl"):
+                f, _ = open_input(path)  # exists, and may be read
+                f.close()
+                self._parts.append(("jsonl", path, []))
+            elif not os.path.exists(path):
+                raise InputError(f"{path}: no such file or directory")
+            elif path.endswith(".json"):
+                self._parts.append(("file", path, []))
+            else:
+                raise InputError(f"{path}: expected a directory of .json runs, a .jsonl file or a .json file")
+
+    @property
+    def count(self) -> int | None:
+        """How many runs there are, when known without reading (no .jsonl file)."""
+        if any(kind == "jsonl" for kind, _, _ in self._parts):
+            return None
+        return sum(len(names) if kind == "dir" else 1 for kind, _, names in self._parts)
+
+    def sources(self, max_bytes: int | None = None) -> Iterator[RunSource]:
+        """The runs in order, one at a time; ``max_bytes`` bounds each run."""
+        limit = _limit(max_bytes)
+        for kind, path, names in self._parts:
+            if kind == "jsonl":
+                yield from _jsonl_sources(path, limit)
+            elif kind == "dir":
+                for n in names:
+                    f = os.path.join(path, n)
+                    yield RunSource(f, f)
+            else:
+                yield RunSource(path, path)
+
+
+def iter_sources(paths: Iterable[str], max_bytes: int | None = None) -> Iterator[RunSource]:
+    """The runs at ``paths`` (see :class:`Batch`), one at a time."""
+    return Batch(paths).sources(max_bytes)
 
 
 def batch_sources(path: str) -> list[RunSource]:
-    """The runs at ``path``: a directory of .json files (sorted by name, not
-    recursive), a .jsonl file (one run per non-blank line) or one .json file."""
-    if os.path.isdir(path):
-        try:
-            names = sorted(n for n in os.listdir(path) if n.endswith(".json"))
-        except OSError as e:
-            raise InputError(f"{path}: cannot list: {e.strerror or e}") from None
-        files = [os.path.join(path, n) for n in names]
-        return [RunSource(f, f) for f in files if not os.path.isdir(f)]
-    if path.endswith(".jsonl"):
-        return list(_jsonl_sources(path))
-    if not os.path.exists(path):
-        raise InputError(f"{path}: no such file or directory")
-    if path.endswith(".json"):
-        return [RunSource(path, path)]
-    raise InputError(f"{path}: expected a directory of .json runs, a .jsonl file or a .json file")
+    """The runs at ``path`` (see :class:`Batch`), all listed at once."""
+    return list(iter_sources([path]))

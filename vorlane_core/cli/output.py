@@ -25,3 +25,9 @@ _quiet = False
 def set_quiet(quiet: bool) -> None:
     global _quiet
     _quiet = quiet
+
+
+def note(msg: str) -> None:
+    """A remark on standard error, unless the command line asked for quiet."""
+    if not _quiet:
+        print(f"vorlane: {one_line(msg)}", file=sys.stderr)

@@ -31,6 +31,16 @@ def _positive_seconds(s: str) -> float:
     return n
 
 
+def _positive_mb(s: str) -> float:
+    try:
+        mb = float(s)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a number of MiB, got {s!r}") from None
+    if not (mb > 0 and mb != float("inf")):
+        raise argparse.ArgumentTypeError(f"expected a positive number of MiB, got {s}")
+    return mb
+
+
 def build_parser(defaults: Mapping[str, Any] | None = None) -> argparse.ArgumentParser:
     """The parser of the command line; ``defaults`` (from a settings file)
     replace the built-in defaults of ``check``."""
@@ -67,20 +77,39 @@ def build_parser(defaults: Mapping[str, Any] | None = None) -> argparse.Argument
         "--runs",
         nargs="+",
         metavar="DIR_OR_JSONL",
-        help="check many runs: a directory of .json runs and session files, a .jsonl file with one run per line, run files or session files",
+        help=(
+            "check many runs: a directory of .json runs and session files, a .jsonl file with one run per line "
+            "(- for standard input), run files or session files"
+        ),
     )
     check.add_argument("-j", "--jobs", type=_positive_int, metavar="N", help="runs checked at once with --runs (default: all cores)")
     check.add_argument(
         "--format",
         choices=tuple(FORMATS),
         default="table",
-        help="what to print: the verdict table (default), one JSON document, GitHub workflow commands, "
-        "SARIF 2.1.0, JUnit XML, a Markdown table or one self-contained HTML page (see docs/output.md)",
+        help="what to print: the verdict table (default), one JSON document, JSON Lines (one line per run as it "
+        "is checked: the format for big batches, see -o), GitHub workflow commands, SARIF 2.1.0, JUnit XML, "
+        "a Markdown table or one self-contained HTML page (see docs/output.md)",
     )
     check.add_argument(
         "--full",
         action="store_true",
         help="in the table, every claim whole and every column at any width; with --runs, every claim of every run",
+    )
+    check.add_argument(
+        "-o",
+        "--output",
+        metavar="FILE",
+        help=(
+            "write to FILE instead of standard output; with --runs and --format jsonl the results are "
+            "appended and runs already in FILE are skipped, so a stopped batch resumes where it stopped"
+        ),
+    )
+    check.add_argument(
+        "--max-input-mb",
+        type=_positive_mb,
+        metavar="MB",
+        help="refuse any input file (or .jsonl line) larger than this (default: $VORLANE_MAX_INPUT_MB, else 512)",
     )
     check.add_argument("--json", dest="format", action="store_const", const="json", help="same as --format json")
     check.add_argument(

@@ -14,11 +14,11 @@ import argparse
 import json
 import os
 import sys
-from typing import Any
+from typing import Any, Iterator
 
 from vorlane_core.cli.output import EXIT_BAD, EXIT_OK, error, warn
 from vorlane_core.importers import FORMATS, SessionImportError, detect_format, import_session
-from vorlane_core.runlog_file import InputError, Run, RunSource, batch_sources
+from vorlane_core.runlog_file import Batch, InputError, Run, RunSource
 
 # Files of a directory given to --runs that may be sessions (besides .json).
 SESSION_EXTENSIONS = (".jsonl", ".traj", ".md", ".log")
@@ -66,9 +66,13 @@ def add_import_parser(sub) -> None:
 
 
 def _is_session(path: str) -> bool:
+    # Only regular files and folders are sniffed: reading the head of a pipe
+    # (standard input as /dev/stdin) would take it from the run-file reader.
+    if not (os.path.isfile(path) or os.path.isdir(path)):
+        return False
     try:
         detect_format(path)
-    except (SessionImportError, OSError):
+    except (InputError, OSError, ValueError, RecursionError):
         return False
     return True
 
@@ -101,46 +105,81 @@ def warn_batch_import(args: argparse.Namespace, results: list) -> None:
 
 
 class SessionSource(RunSource):
-    """One run of a batch: a session file (imported) or a run file."""
+    """One run of a batch: a session file (imported) or a run file.
+
+    ``fmt`` and ``turn`` are those of the command line; what the import
+    noticed is left in ``meta`` for the result row."""
 
     def __init__(self, path: str, fmt: str | None, turn: Any):
         super().__init__(path, path)
         self.fmt, self.turn, self.meta = fmt, turn, None
 
-    def load(self) -> Run:
+    def load(self, max_bytes: int | None = None) -> Run:
         if self.fmt is None and not _is_session(self.path):
-            return super().load()
+            return super().load(max_bytes)
         imported = import_session(self.path, fmt=self.fmt, turn=self.turn)
         self.meta = imported.meta
         return Run(imported.report, imported.log)
 
 
-def batch_sessions(path: str, fmt: str | None, turn: Any) -> list[RunSource]:
-    """The runs of ``--runs PATH``: run files and session files alike."""
-    if os.path.isdir(path) and not os.path.isfile(os.path.join(path, "ui_messages.json")):
-        try:
-            names = sorted(os.listdir(path))
-        except OSError as e:
-            raise InputError(f"{path}: cannot list: {e.strerror or e}") from None
-        out: list[RunSource] = []
-        for n in names:
-            p = os.path.join(path, n)
-            if n.endswith(".json") and os.path.isfile(p):
-                out.append(SessionSource(p, fmt, turn))
-            elif os.path.isdir(p) and os.path.isfile(os.path.join(p, "ui_messages.json")):
-                out.append(SessionSource(p, fmt, turn))
-            elif n.endswith(SESSION_EXTENSIONS) and os.path.isfile(p) and (fmt or _is_session(p)):
-                out.append(SessionSource(p, fmt, turn))
-        return out
-    if os.path.isdir(path):  # a Cline task folder
-        return [SessionSource(path, fmt, turn)]
-    if not path.endswith(".json") and os.path.isfile(path) and (fmt or _is_session(path)):
-        return [SessionSource(path, fmt, turn)]
-    if path.endswith(".json"):
-        if not os.path.exists(path):
-            raise InputError(f"{path}: no such file or directory")
-        return [SessionSource(path, fmt, turn)]
-    return batch_sources(path)
+def _is_cline_folder(path: str) -> bool:
+    return os.path.isdir(path) and os.path.isfile(os.path.join(path, "ui_messages.json"))
+
+
+def _folder_sources(path: str, fmt: str | None, turn: Any) -> list[RunSource]:
+    """The runs of a folder: its .json files (runs or sessions), its other
+    session files and its Cline task folders, by name; not recursive."""
+    try:
+        names = sorted(os.listdir(path))
+    except OSError as e:
+        raise InputError(f"{path}: cannot list: {e.strerror or e}") from None
+    out: list[RunSource] = []
+    for n in names:
+        p = os.path.join(path, n)
+        if n.endswith(".json") and not os.path.isdir(p):
+            out.append(SessionSource(p, fmt, turn))  # special files are refused when read
+        elif _is_cline_folder(p):
+            out.append(SessionSource(p, fmt, turn))
+        elif n.endswith(SESSION_EXTENSIONS) and os.path.isfile(p) and (fmt or _is_session(p)):
+            out.append(SessionSource(p, fmt, turn))
+    return out
+
+
+class SessionBatch:
+    """The runs at the paths of ``--runs``: what :class:`~vorlane_core.runlog_file.Batch`
+    takes (folders of .json runs, .jsonl files, standard input, .json files),
+    with session files of any supported tool mixed in."""
+
+    def __init__(self, paths: list[str], fmt: str | None, turn: Any):
+        self._parts: list[Batch | list[RunSource]] = []
+        for path in paths:
+            if path == "-" or (path.endswith(".jsonl") and not (fmt or _is_session(path))):
+                self._parts.append(Batch([path]))  # JSON Lines of runs
+            elif _is_cline_folder(path):
+                self._parts.append([SessionSource(path, fmt, turn)])
+            elif os.path.isdir(path):
+                self._parts.append(_folder_sources(path, fmt, turn))
+            elif not os.path.exists(path):
+                raise InputError(f"{path}: no such file or directory")
+            elif path.endswith(".json") or fmt or _is_session(path):
+                self._parts.append([SessionSource(path, fmt, turn)])
+            else:
+                raise InputError(
+                    f"{path}: expected a directory of runs, a .jsonl file, a .json run or a session file of a known format"
+                )
+
+    @property
+    def count(self) -> int | None:
+        """How many runs there are, when known without reading (no .jsonl file)."""
+        counts = [len(p) if isinstance(p, list) else p.count for p in self._parts]
+        return None if None in counts else sum(c for c in counts if c is not None)
+
+    def sources(self, max_bytes: int | None = None) -> Iterator[RunSource]:
+        for part in self._parts:
+            if isinstance(part, list):
+                yield from part
+            else:
+                yield from part.sources(max_bytes)
 
 
 def run_import(args: argparse.Namespace) -> int:

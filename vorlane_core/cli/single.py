@@ -20,7 +20,7 @@ from vorlane_core.cli.formats import output_for
 from vorlane_core.cli.output import EXIT_BAD, EXIT_FAIL, EXIT_OK, error, warn
 from vorlane_core.cli.sessions import import_if_session, warn_import
 from vorlane_core.importers import FORMATS
-from vorlane_core.runlog_file import InputError, Run, display_name, load_json_file, parse_run, read_report
+from vorlane_core.runlog_file import InputError, Run, display_name, load_json_file, max_input_bytes, parse_run, read_report
 
 USAGE = "vorlane check REPORT --log RUN.json"
 
@@ -50,17 +50,18 @@ def _hint_for_log(args: argparse.Namespace, e: InputError) -> str:
 
 def load_run(args: argparse.Namespace) -> tuple[str, Run]:
     """The source to name in messages and the run to check, from the command line."""
+    limit = max_input_bytes(args.max_input_mb)
     if args.log is not None:
         if args.report == "-" and args.log == "-":
             raise InputError("standard input can feed REPORT or --log, not both")
         run = import_if_session(args.log, args)
         try:
             if run is None:
-                run = _parse_run(load_json_file(args.log), args.log)
+                run = _parse_run(load_json_file(args.log, limit), args.log)
         except InputError as e:
             raise InputError(_hint_for_log(args, e)) from None
         if args.report is not None:
-            report = read_report(args.report)
+            report = read_report(args.report, limit)
             if run.report is not None and run.report != report:
                 warn(f"{display_name(args.report)} is checked in place of the report stored in {display_name(args.log)}")
             return display_name(args.report), Run(report, run.log)
@@ -73,7 +74,7 @@ def load_run(args: argparse.Namespace) -> tuple[str, Run]:
     if imported is not None:
         return display_name(path), imported
     try:
-        obj = load_json_file(path)
+        obj = load_json_file(path, limit)
     except InputError as e:
         if "invalid JSON" in str(e) or "not valid UTF-8" in str(e):
             raise UsageError(
@@ -121,8 +122,17 @@ def run_single(args: argparse.Namespace) -> int:
     except (InputError, CheckError) as e:
         error(str(e))
         return EXIT_BAD
-    if not args.quiet:
-        embedded = args.log is None or args.report is None  # the report stands inside a run or session file
-        source = {"path": source_name, "embedded": embedded, "line": None}
-        output_for(args)(sys.stdout, args).single({**result, "report": run.report, "source": source})
+    # --quiet picks the silent output.
+    embedded = args.log is None or args.report is None  # the report stands inside a run or session file
+    source = {"path": source_name, "embedded": embedded, "line": None}
+    shown = {**result, "report": run.report, "source": source}
+    if args.output:
+        try:
+            with open(args.output, "w", encoding="utf-8", errors="backslashreplace") as stream:
+                output_for(args)(stream, args).single(shown)
+        except OSError as e:
+            error(f"{args.output}: cannot write: {e.strerror or e}")
+            return EXIT_BAD
+    else:
+        output_for(args)(sys.stdout, args).single(shown)
     return EXIT_FAIL if fails(result["summary"], args.fail_on) else EXIT_OK

@@ -167,11 +167,12 @@ def width_of(stream: TextIO) -> int:
 
 
 class Progress:
-    """A one-line progress bar on a terminal; silent otherwise."""
+    """A one-line progress bar on a terminal; silent otherwise.  With no
+    ``total`` (runs still being read) it counts the runs done."""
 
-    def __init__(self, stream: TextIO, total: int):
+    def __init__(self, stream: TextIO, total: int | None):
         try:
-            self.on = stream.isatty() and total > 0
+            self.on = stream.isatty() and (total is None or total > 0)
         except (AttributeError, ValueError):
             self.on = False
         self.stream, self.total, self.done = stream, total, 0
@@ -180,14 +181,18 @@ class Progress:
 
     def step(self) -> None:
         self.done += 1
-        self._draw()
+        if self.total is not None or self.done % 100 == 0:
+            self._draw()
 
     def _draw(self) -> None:
         if not self.on:
             return
-        filled = self.width * self.done // self.total
-        bar = "#" * filled + "-" * (self.width - filled)
-        self.stream.write(f"\rchecking [{bar}] {self.done}/{self.total} runs")
+        if self.total is None:
+            self.stream.write(f"\rchecking... {self.done} runs")
+        else:
+            filled = self.width * min(self.done, self.total) // self.total
+            bar = "#" * filled + "-" * (self.width - filled)
+            self.stream.write(f"\rchecking [{bar}] {self.done}/{self.total} runs")
         self.stream.flush()
 
     def close(self) -> None:

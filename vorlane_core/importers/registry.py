@@ -9,6 +9,7 @@ from typing import Callable
 
 from vorlane_core.importers import aider, claude_code, cline, codex, gemini, mini_swe_agent, openhands, swe_agent
 from vorlane_core.importers.runbuilder import RunBuilder, SessionImportError
+from vorlane_core.input_files import InputError, open_input
 
 HEAD_BYTES = 256 * 1024
 HEAD_LINES = 40
@@ -35,10 +36,12 @@ FORMATS: dict[str, Format] = {
 def _head(path: str) -> tuple[list[dict], str]:
     """The JSON objects of the first lines of a file and the text of its head."""
     try:
-        with open(path, "rb") as f:
+        f, _ = open_input(path)  # refuses FIFOs and devices without blocking on them
+    except InputError as e:
+        raise SessionImportError(str(e)) from None
+    try:
+        with f:
             data = f.read(HEAD_BYTES)
-    except FileNotFoundError:
-        raise SessionImportError(f"{path}: no such file") from None
     except OSError as e:
         raise SessionImportError(f"{path}: cannot read: {e.strerror or e}") from None
     text = data.decode("utf-8", errors="replace").lstrip("\ufeff")
@@ -49,7 +52,7 @@ def _head(path: str) -> tuple[list[dict], str]:
             continue
         try:
             obj = json.loads(line)
-        except ValueError:
+        except (ValueError, RecursionError):
             continue
         if isinstance(obj, dict):
             records.append(obj)

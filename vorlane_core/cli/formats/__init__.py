@@ -10,13 +10,14 @@ from __future__ import annotations
 
 import argparse
 
-from vorlane_core.cli.formats.base import Output
+from vorlane_core.cli.formats.base import Output, Silent
 from vorlane_core.cli.formats.github import GithubOutput
 from vorlane_core.cli.formats.html import HtmlOutput
 from vorlane_core.cli.formats.json_doc import JsonOutput
 from vorlane_core.cli.formats.junit import JunitOutput
 from vorlane_core.cli.formats.markdown import MarkdownOutput
 from vorlane_core.cli.formats.sarif import SarifOutput
+from vorlane_core.cli.formats.jsonl import JsonlOutput
 from vorlane_core.cli.formats.table import TableOutput
 
 FORMATS: dict[str, type[Output]] = {
@@ -27,11 +28,14 @@ FORMATS: dict[str, type[Output]] = {
     "junit": JunitOutput,
     "markdown": MarkdownOutput,
     "html": HtmlOutput,
+    "jsonl": JsonlOutput,
 }
 
 __all__ = ["FORMATS", "Output", "output_for"]
 
 
 def output_for(args: argparse.Namespace) -> type[Output]:
-    """The format the command line asks for."""
+    """The format the command line asks for (nothing at all with --quiet)."""
+    if getattr(args, "quiet", False):
+        return Silent
     return FORMATS[args.format]

@@ -62,3 +62,16 @@ class Output:
         """The batch is over: the verdict counts over all runs, and how many
         runs could not be checked."""
         raise NotImplementedError
+
+
+class Silent(Output):
+    """What ``--quiet`` prints: nothing (the exit status tells the outcome)."""
+
+    def single(self, result: Mapping[str, Any]) -> None:
+        pass
+
+    def batch_run(self, result: Mapping[str, Any]) -> None:
+        pass
+
+    def batch_end(self, totals: Mapping[str, int], bad: int) -> None:
+        pass
