@@ -4,46 +4,15 @@
 #include <unordered_set>
 
 #include "extract/extract.hpp"
+#include "extract/line_scan.hpp"
 #include "extract/patterns.hpp"
+#include "extract/token_scan.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
 
 namespace vorlane::extract {
 
 namespace {
-
-const Pattern& fence_re() {
-  static const Pattern p("```.*?```", Pattern::DOTALL);
-  return p;
-}
-const Pattern& sentence_break_re() {
-  static const Pattern p(R"((?<=[.!?])\s+(?=[A-Z`*"'(\[]))");
-  return p;
-}
-const Pattern& table_rule_re() {
-  static const Pattern p(R"(^\|?\s*:?-{2,})", 0, Pattern::Mode::Match);
-  return p;
-}
-const Pattern& list_marker_re() {
-  static const Pattern p(R"(^(\d+[.)]|[-*•]|\[[ x]\])\s+)", 0, Pattern::Mode::Match);
-  return p;
-}
-const Pattern& rule_cell_re() {
-  static const Pattern p(R"(^[-: ]+$)", 0, Pattern::Mode::Match);
-  return p;
-}
-const Pattern& bold_re() {
-  static const Pattern p(R"(\*\*(.+?)\*\*)");
-  return p;
-}
-const Pattern& status_re() {
-  static const Pattern p("^\\s*[✔✅⚠️❌🟠◌]+\\s*", 0, Pattern::Mode::Match);
-  return p;
-}
-const Pattern& non_word_run_re() {
-  static const Pattern p(R"(\W+)");
-  return p;
-}
 
 // Characters trimmed from both ends of a sentence: space, hyphen, en dash,
 // em dash and colon.
@@ -86,7 +55,7 @@ bool is_unit(std::string_view s, const Patterns& P) {
   // "~", "/" or ".", numbers and versions a digit.
   bool tick = s.find('`') != std::string_view::npos;
   bool path_chars = s.find_first_of("~/.") != std::string_view::npos;
-  auto code_or_path = [&] { return (tick && P.CODE_RE.test(s)) || (path_chars && P.PATH_RE.test(s)); };
+  auto code_or_path = [&] { return (tick && P.CODE_RE.test(s)) || (path_chars && PathFinder().test(s)); };
   if (len < 20 && (!code_or_path() || !P.WORK_VERB_RE.test(s))) return false;
   if (P.NON_CLAIM_RE.test(s) || P.IMPERATIVE_RE.test(s)) return false;
   if (P.INTENT_RE.test(utf8::prefix(s, 40))) return false;
@@ -96,41 +65,40 @@ bool is_unit(std::string_view s, const Patterns& P) {
 
 }  // namespace
 
-std::string strip_fences(std::string_view text) { return fence_re().sub(text, " "); }
+std::string strip_fences(std::string_view text) { return scan::strip_fences(text); }
 
 std::vector<std::string> sentences(std::string_view par) {
+  InputScope scope(par);
   // Protect the dots of common abbreviations with NUL so that no sentence
   // break is found after them; every NUL turns back into "." at the end.
+  // Every abbreviation ends with a dot and none overlaps itself, so its
+  // occurrences are found from the dots, one pass per abbreviation in the
+  // listed order (an earlier one may take a dot a later one would need).
   std::string work(par);
+  std::vector<std::size_t> dots;
+  for (std::size_t d = work.find('.'); d != std::string::npos; d = work.find('.', d + 1)) dots.push_back(d);
   for (std::string_view a : ABBR) {
-    std::string guarded(a);
-    for (char& c : guarded)
-      if (c == '.') c = '\0';
-    std::string next;
-    std::size_t pos = 0;
-    for (;;) {
-      std::size_t hit = work.find(a, pos);
-      if (hit == std::string::npos) break;
-      next.append(work, pos, hit - pos);
-      next.append(guarded);
-      pos = hit + a.size();
+    for (std::size_t d : dots) {
+      if (work[d] != '.' || d + 1 < a.size()) continue;
+      std::size_t start = d + 1 - a.size();
+      if (std::string_view(work).substr(start, a.size()) != a) continue;
+      for (std::size_t k = start; k <= d; ++k)
+        if (work[k] == '.') work[k] = '\0';
     }
-    if (pos == 0) continue;
-    next.append(work, pos, std::string::npos);
-    work.swap(next);
   }
   std::vector<std::string> out;
-  for (std::string_view piece : sentence_break_re().split(work)) {
-    if (uni::is_blank(piece)) continue;
-    std::string s(piece);
+  scan::sentence_pieces(work, [&](std::string_view piece) {
+    piece = uni::strip(piece);
+    if (piece.empty()) return;
+    std::string& s = out.emplace_back(piece);
     for (char& c : s)
       if (c == '\0') c = '.';
-    out.emplace_back(uni::strip(s));
-  }
+  });
   return out;
 }
 
 std::vector<std::string> split_units(std::string_view final_report) {
+  InputScope scope(final_report);
   const Patterns& P = patterns();
   std::string text = strip_fences(final_report);
 
@@ -148,13 +116,14 @@ std::vector<std::string> split_units(std::string_view final_report) {
     cur.clear();
   };
   for_each_line(text, [&](std::string_view raw) {
+    interrupt::tick(raw.size());
     std::string_view line = uni::rstrip(raw);
     std::string_view s = uni::lstrip(line);
     if (s.empty()) {
       flush();
       return;
     }
-    if (s.front() == '#' || table_rule_re().test(s)) {
+    if (s.front() == '#' || scan::table_rule(s)) {
       flush();
       return;
     }
@@ -171,7 +140,7 @@ std::vector<std::string> split_units(std::string_view final_report) {
       }
       bool keep = false;
       for (std::string_view c : cells)
-        if (!c.empty() && !rule_cell_re().test(c)) keep = true;
+        if (!c.empty() && !scan::rule_cell(c)) keep = true;
       if (keep) {
         std::string row;
         for (std::string_view c : cells) {
@@ -183,10 +152,9 @@ std::vector<std::string> split_units(std::string_view final_report) {
       }
       return;
     }
-    Match m;
-    if (list_marker_re().search(s, &m)) {
+    if (std::size_t end = scan::list_marker_end(s)) {
       flush();
-      cur.push_back(s.substr(m.end));
+      cur.push_back(s.substr(end));
       return;
     }
     cur.push_back(s);
@@ -196,9 +164,9 @@ std::vector<std::string> split_units(std::string_view final_report) {
   // Block pass: sentences that read like claims.
   std::vector<std::string> units;
   for (const std::string& b0 : blocks) {
-    std::string b = bold_re().sub(b0, "\\1", true);
-    Match m;
-    if (status_re().search(b, &m)) b.erase(0, m.end);
+    interrupt::tick(b0.size());
+    std::string b = scan::unbold(b0);
+    if (std::size_t end = scan::status_end(b)) b.erase(0, end);
     for (const std::string& sent : sentences(b)) {
       std::string_view s = uni::strip_chars(sent, kSentenceTrim);
       if (is_unit(s, P)) units.emplace_back(s);
@@ -209,7 +177,8 @@ std::vector<std::string> split_units(std::string_view final_report) {
   std::vector<std::string> out;
   std::unordered_set<std::string> seen;
   for (std::string& u : units) {
-    std::string key(uni::strip(non_word_run_re().sub(uni::lower(u), " ")));
+    interrupt::tick(u.size());
+    std::string key = scan::collapse_non_word(uni::lower(u));
     if (seen.insert(std::move(key)).second) out.push_back(std::move(u));
   }
   return out;

@@ -4,6 +4,7 @@
 
 #include "extract/extract.hpp"
 #include "extract/patterns.hpp"
+#include "extract/token_scan.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
 
@@ -15,7 +16,8 @@ constexpr std::u32string_view kTrailingTidy = U",;:.";
 constexpr std::u32string_view kLeadingTidy = U",;:";
 constexpr std::u32string_view kKeyStrip = U"~\u2248";
 
-void collect_tidy(const Pattern& p, std::string_view text, std::vector<std::string>& out) {
+template <class P>
+void collect_tidy(P&& p, std::string_view text, std::vector<std::string>& out) {
   p.for_each(text, [&](const Match& m) {
     out.push_back(tidy(m.text(text)));
     return true;
@@ -31,19 +33,22 @@ std::string tidy(std::string_view x) {
   v = uni::rstrip_chars(v, kTrailingTidy);
   v = uni::lstrip_chars(v, kLeadingTidy);
   // Drop unbalanced closing parentheses at the end ("run(x))" -> "run(x)").
-  auto count = [&](char c) {
-    std::size_t n = 0;
-    for (char ch : v) n += (ch == c);
-    return n;
-  };
-  while (!v.empty() && v.back() == ')' && count(')') > count('(')) {
+  // Counted once; every step only removes characters from the end.
+  std::size_t open = 0, close = 0;
+  for (char ch : v) {
+    open += ch == '(';
+    close += ch == ')';
+  }
+  while (!v.empty() && v.back() == ')' && close > open) {
     v.remove_suffix(1);
-    v = uni::rstrip_chars(v, kTrailingTidy);
+    --close;
+    v = uni::rstrip_chars(v, kTrailingTidy);  // removes no parenthesis
   }
   return std::string(uni::strip(v));
 }
 
 std::vector<std::string> literal_targets(std::string_view unit) {
+  InputScope scope(unit);
   const Patterns& P = patterns();
   std::vector<std::string> t;
 
@@ -70,10 +75,11 @@ std::vector<std::string> literal_targets(std::string_view unit) {
     plain = blank(P.TIME_RE, plain);
   }
   // Paths stay in the text: key=value pairs and numbers may overlap them.
-  if (plain.find_first_of("~/.") != std::string::npos) collect_tidy(P.PATH_RE, plain, t);
+  if (plain.find_first_of("~/.") != std::string::npos) collect_tidy(PathFinder(), plain, t);
   if (plain.find('=') != std::string::npos) {
-    collect_tidy(P.KEYVAL_RE, plain, t);
-    plain = blank(P.KEYVAL_RE, plain);
+    KeyvalFinder keyval;
+    collect_tidy(keyval, plain, t);
+    plain = keyval.sub(plain, " ");
   }
 
   if (digits) P.NUM_RE.for_each(plain, [&](const Match& m) {

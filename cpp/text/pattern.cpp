@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "text/interrupt.hpp"
 #include "text/utf8.hpp"
 
 namespace vorlane {
@@ -198,6 +199,8 @@ ThreadResources& resources() {
   return r;
 }
 
+thread_local int t_trusted = 0;
+
 // A subject ready for PCRE2: lone surrogates (invalid in strict UTF-8) are
 // replaced by U+FFFD, which has the same byte length, so every offset stays
 // valid for the original text and U+FFFD belongs to the same classes as a
@@ -205,7 +208,12 @@ ThreadResources& resources() {
 struct Subject {
   std::string copy;
   std::string_view view;
+  uint32_t opts = 0;  // PCRE2_NO_UTF_CHECK when already checked
   explicit Subject(std::string_view s) : view(s) {
+    if (t_trusted) {
+      opts = PCRE2_NO_UTF_CHECK;
+      return;
+    }
     if (utf8::has_surrogate(s)) {
       copy.assign(s);
       for (std::size_t i = 0; i + 2 < copy.size(); ++i) {
@@ -341,10 +349,19 @@ Pattern::Pattern(std::string_view python_source, unsigned flags, Mode mode)
 
 Pattern::~Pattern() { delete impl_; }
 
+TrustScope::TrustScope(std::string_view input)
+    : active_(t_trusted > 0 || (utf8::is_valid(input) && !utf8::has_surrogate(input))) {
+  if (active_) ++t_trusted;
+}
+
+TrustScope::~TrustScope() {
+  if (active_) --t_trusted;
+}
+
 bool Pattern::test(std::string_view s) const {
   if (impl_->alternatives.empty()) return search(s, nullptr, 0);
   Subject subj(s);
-  uint32_t opts = 0;
+  uint32_t opts = subj.opts;
   for (const pcre2_code* c : impl_->alternatives) {
     if (impl_->run_code(c, subj.view, 0, opts, nullptr)) return true;
     opts = PCRE2_NO_UTF_CHECK;  // checked by the first run
@@ -354,16 +371,17 @@ bool Pattern::test(std::string_view s) const {
 
 bool Pattern::search(std::string_view s, Match* m, std::size_t start) const {
   Subject subj(s);
-  return impl_->run(subj.view, start, 0, m);
+  return impl_->run(subj.view, start, subj.opts, m);
 }
 
 void Pattern::for_each(std::string_view s, const std::function<bool(const Match&)>& f) const {
   Subject subj(s);
   Match m;
   std::size_t pos = 0;
-  uint32_t opts = 0;
+  uint32_t opts = subj.opts;
   while (pos <= subj.view.size()) {
     if (!impl_->run(subj.view, pos, opts, &m)) break;
+    interrupt::tick(m.end - pos);
     if (!f(m)) break;
     // The text was checked on the first call; later calls of this scan skip
     // the (otherwise repeated, O(n) each) UTF check.

@@ -108,6 +108,13 @@ bool is_valid(std::string_view s) {
     unsigned char b = p[i];
     if (b < 0x80) {
       ++i;
+      // Eight ASCII bytes at a time.
+      while (i + 8 <= n) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080ULL) break;
+        i += 8;
+      }
       continue;
     }
     std::size_t len;

@@ -1,0 +1,135 @@
+#include "extract/word_list.hpp"
+
+#include <stdexcept>
+
+#include "text/unicode.hpp"
+#include "text/utf8.hpp"
+
+namespace vorlane::extract {
+
+namespace {
+
+bool word(char32_t c) {
+  if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  return uni::is_word(c);
+}
+
+// The ASCII character `c` folds onto, or 0 for one that folds onto none.
+char fold(char32_t c) {
+  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : static_cast<char>(c);
+  if (c == 0x212A) return 'k';
+  if (c == 0x17F) return 's';
+  return 0;
+}
+
+int slot(char c) {
+  if (c >= 'a' && c <= 'z') return c - 'a';
+  if (c >= '0' && c <= '9') return 26 + (c - '0');
+  return -1;
+}
+
+// Every spelling of an alternative with "x?" optional characters.
+void expand(std::string_view alt, std::string prefix, std::vector<std::string>& out) {
+  for (std::size_t i = 0; i < alt.size(); ++i) {
+    if (i + 1 < alt.size() && alt[i + 1] == '?') {
+      expand(alt.substr(i + 2), prefix + alt[i], out);
+      expand(alt.substr(i + 2), prefix, out);
+      return;
+    }
+    prefix += alt[i];
+  }
+  out.push_back(std::move(prefix));
+}
+
+}  // namespace
+
+WordList::WordList(std::string_view p) {
+  auto bad = [&] { return std::logic_error("not a word-list pattern: " + std::string(p)); };
+  if (p.substr(0, 3) != "\\b(") throw bad();
+  std::size_t close = p.find(')');
+  if (close == std::string_view::npos) throw bad();
+  std::string_view suffix = p.substr(close + 1);
+  if (suffix == "\\b") end_boundary_ = true;
+  else if (suffix == "\\w*") end_boundary_ = false;
+  else throw bad();
+  std::string_view body = p.substr(3, close - 3);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= body.size(); ++i) {
+    if (i < body.size() && body[i] != '|') continue;
+    std::string_view alt = body.substr(start, i - start);
+    start = i + 1;
+    Tail tail = Tail::None;
+    if (alt.size() > 3 && alt.substr(alt.size() - 3) == "\\w*") tail = Tail::Star;
+    if (alt.size() > 3 && alt.substr(alt.size() - 3) == "\\w+") tail = Tail::Plus;
+    if (tail != Tail::None) alt.remove_suffix(3);
+    for (char c : alt)
+      if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '\'' || c == '-' || c == ' ' || c == '?'))
+        throw bad();
+    std::vector<std::string> spellings;
+    expand(alt, "", spellings);
+    for (std::string& s : spellings) {
+      if (s.empty() || slot(s[0]) < 0) throw bad();
+      by_first_[slot(s[0])].push_back(Alt{std::move(s), tail});
+    }
+  }
+}
+
+bool WordList::matches_at(std::string_view s, std::size_t p, const Alt& a) const {
+  std::size_t i = p;
+  for (char want : a.text) {
+    if (i >= s.size()) return false;
+    auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      char got = (b >= 'A' && b <= 'Z') ? static_cast<char>(b + 32) : static_cast<char>(b);
+      if (got != want) return false;
+      ++i;
+    } else if (fold(utf8::decode(s, i)) != want) {
+      return false;
+    }
+  }
+  // The tail: greedy \w* / \w+; the \b after it then holds exactly when the
+  // tail took at least what it needs (a word character follows nothing else).
+  std::size_t after = i, next = i;
+  auto word_at = [&](std::size_t k, std::size_t& nx) {
+    if (k >= s.size()) return false;
+    nx = k;
+    return word(utf8::decode(s, nx));
+  };
+  if (a.tail != Tail::None) {
+    std::size_t taken = 0;
+    while (word_at(i, next)) {
+      i = next;
+      ++taken;
+    }
+    if (a.tail == Tail::Plus && taken == 0) return false;
+    return true;  // ends a word run: \b holds, and \w* needs nothing more
+  }
+  if (!end_boundary_) return true;  // `\w*` after the group takes anything
+  bool last_word = slot(a.text.back()) >= 0;
+  return word_at(after, next) != last_word;
+}
+
+bool WordList::test(std::string_view s) const {
+  bool prev_word = false;
+  for (std::size_t i = 0; i < s.size();) {
+    auto b = static_cast<unsigned char>(s[i]);
+    std::size_t next = i + 1;
+    char32_t c = b;
+    if (b >= 0x80) {
+      next = i;
+      c = utf8::decode(s, next);
+    }
+    bool w = word(c);
+    if (w && !prev_word) {
+      int k = slot(fold(c));
+      if (k >= 0)
+        for (const Alt& a : by_first_[k])
+          if (matches_at(s, i, a)) return true;
+    }
+    prev_word = w;
+    i = next;
+  }
+  return false;
+}
+
+}  // namespace vorlane::extract
