@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "text/char_class.hpp"
 #include "text/interrupt.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
@@ -10,25 +11,12 @@ namespace vorlane::extract::scan {
 
 namespace {
 
-bool space_at(std::string_view s, std::size_t i, std::size_t& next) {
-  auto b = static_cast<unsigned char>(s[i]);
-  if (b < 0x80) {
-    next = i + 1;
-    return (b >= 0x09 && b <= 0x0D) || (b >= 0x1C && b <= 0x20);
-  }
-  next = i;
-  return uni::is_space(utf8::decode(s, next));
-}
+bool space_at(std::string_view s, std::size_t i, std::size_t& next) { return cls::is_space(cls::at(s, i, next)); }
 
 std::size_t skip_space(std::string_view s, std::size_t i) {
   std::size_t next;
   while (i < s.size() && space_at(s, i, next)) i = next;
   return i;
-}
-
-bool word(char32_t c) {
-  if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-  return uni::is_word(c);
 }
 
 }  // namespace
@@ -129,7 +117,7 @@ std::size_t status_end(std::string_view s) {
 bool next_sentence_break(std::string_view s, std::size_t pos, std::size_t& b, std::size_t& e) {
   while (pos < s.size()) {
     // A break starts right after ".", "!" or "?".
-    std::size_t p = s.find_first_of(".!?", pos);
+    std::size_t p = cls::find_any(s, ".!?", pos);
     if (p == std::string_view::npos) return false;
     interrupt::tick(p - pos);
     b = p + 1;
@@ -147,25 +135,37 @@ bool next_sentence_break(std::string_view s, std::size_t pos, std::size_t& b, st
 std::string collapse_non_word(std::string_view s) {
   std::string out;
   out.reserve(s.size());
-  bool gap = false;  // a non-word run is pending
-  for (std::size_t i = 0; i < s.size();) {
-    auto b = static_cast<unsigned char>(s[i]);
-    std::size_t next = i + 1;
-    bool w;
-    if (b < 0x80) {
-      w = (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_';
-    } else {
-      next = i;
-      w = word(utf8::decode(s, next));
+  std::size_t i = 0, n = s.size();
+  while (i < n) {
+    // A run of word characters, copied whole.
+    std::size_t start = i, next;
+    while (i < n) {
+      auto b = static_cast<unsigned char>(s[i]);
+      if (b < 0x80) {
+        if (!(cls::kAscii[b] & cls::kWord)) break;
+        ++i;
+      } else if (cls::is_word(cls::at(s, i, next))) {
+        i = next;
+      } else {
+        break;
+      }
     }
-    if (w) {
-      if (gap && !out.empty()) out.push_back(' ');
-      gap = false;
-      out.append(s, i, next - i);
-    } else {
-      gap = true;
+    if (i > start) {
+      if (!out.empty()) out.push_back(' ');
+      out.append(s, start, i - start);
     }
-    i = next;
+    // A run of other characters, dropped.
+    while (i < n) {
+      auto b = static_cast<unsigned char>(s[i]);
+      if (b < 0x80) {
+        if (cls::kAscii[b] & cls::kWord) break;
+        ++i;
+      } else if (!cls::is_word(cls::at(s, i, next))) {
+        i = next;
+      } else {
+        break;
+      }
+    }
   }
   return out;
 }

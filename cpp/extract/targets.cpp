@@ -5,6 +5,7 @@
 #include "extract/extract.hpp"
 #include "extract/patterns.hpp"
 #include "extract/token_scan.hpp"
+#include "text/char_class.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
 
@@ -75,7 +76,7 @@ std::vector<std::string> literal_targets(std::string_view unit) {
     plain = blank(P.TIME_RE, plain);
   }
   // Paths stay in the text: key=value pairs and numbers may overlap them.
-  if (plain.find_first_of("~/.") != std::string::npos) collect_tidy(PathFinder(), plain, t);
+  if (cls::find_any(plain, "~/.") != std::string::npos) collect_tidy(PathFinder(), plain, t);
   if (plain.find('=') != std::string::npos) {
     KeyvalFinder keyval;
     collect_tidy(keyval, plain, t);

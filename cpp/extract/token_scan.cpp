@@ -3,6 +3,7 @@
 #include <array>
 
 #include "extract/patterns.hpp"
+#include "text/char_class.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
 
@@ -10,26 +11,15 @@ namespace vorlane::extract {
 
 namespace {
 
-bool word(char32_t c) {
-  if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-  return uni::is_word(c);
-}
+using cls::at;
+using cls::word_before;
+constexpr auto word = cls::is_word;
 
 // [\w.-]
 bool run_char(char32_t c) { return c == '.' || c == '-' || word(c); }
 
 // [\w./:-]
 bool value_char(char32_t c) { return c == '.' || c == '/' || c == ':' || c == '-' || word(c); }
-
-char32_t at(std::string_view s, std::size_t i, std::size_t& next) {
-  next = i;
-  return utf8::decode(s, next);
-}
-
-bool word_before(std::string_view s, std::size_t i) {
-  if (i == 0) return false;
-  return word(utf8::decode_back(s, i));
-}
 
 // The end of the run of [\w.-] starting at `i`.
 std::size_t run_end(std::string_view s, std::size_t i) {

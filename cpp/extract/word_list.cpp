@@ -2,17 +2,14 @@
 
 #include <stdexcept>
 
-#include "text/unicode.hpp"
+#include "text/char_class.hpp"
 #include "text/utf8.hpp"
 
 namespace vorlane::extract {
 
 namespace {
 
-bool word(char32_t c) {
-  if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-  return uni::is_word(c);
-}
+constexpr auto word = cls::is_word;
 
 // The ASCII character `c` folds onto, or 0 for one that folds onto none.
 char fold(char32_t c) {
@@ -113,12 +110,21 @@ bool WordList::test(std::string_view s) const {
   bool prev_word = false;
   for (std::size_t i = 0; i < s.size();) {
     auto b = static_cast<unsigned char>(s[i]);
-    std::size_t next = i + 1;
-    char32_t c = b;
-    if (b >= 0x80) {
-      next = i;
-      c = utf8::decode(s, next);
+    if (b < 0x80) {
+      // ASCII: a word start needs a letter or digit after a non-word byte.
+      bool w = cls::kAscii[b] & cls::kWord;
+      if (w && !prev_word) {
+        int k = slot(fold(b));
+        if (k >= 0)
+          for (const Alt& a : by_first_[k])
+            if (matches_at(s, i, a)) return true;
+      }
+      prev_word = w;
+      ++i;
+      continue;
     }
+    std::size_t next = i;
+    char32_t c = utf8::decode(s, next);
     bool w = word(c);
     if (w && !prev_word) {
       int k = slot(fold(c));
