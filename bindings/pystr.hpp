@@ -28,6 +28,11 @@ std::string_view text_of(PyObject* o, std::string& storage);
 // A new Python str from core text (surrogates restored).
 nb::str to_str(std::string_view s);
 
+// The part of the str `o` whose UTF-8 text (from text_of / text_arg) is
+// `whole` that `part`, a view into `whole`, covers: copied in the str's own
+// representation (no UTF-8 decoding), or `o` itself when it is all of it.
+nb::str slice_of(PyObject* o, std::string_view whole, std::string_view part);
+
 // A new Python list of str.
 nb::list to_list(const std::vector<std::string>& v);
 

@@ -28,6 +28,9 @@ std::vector<std::string> split_units(std::string_view final_report);
 // Trims surrounding white space and punctuation from a literal candidate.
 std::string tidy(std::string_view x);
 
+// The same, as a view into `x`.
+std::string_view tidy_view(std::string_view x);
+
 // The literal strings a Unit rests on.
 std::vector<std::string> literal_targets(std::string_view unit);
 

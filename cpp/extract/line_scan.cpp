@@ -80,13 +80,14 @@ bool rule_cell(std::string_view s) {
 std::string unbold(std::string_view s) {
   std::string out;
   std::size_t last = 0, pos = 0;
+  std::size_t nl = 0;  // the first line feed at or after the content start
   for (;;) {
     std::size_t open = s.find("**", pos);
     if (open == std::string_view::npos) break;
     // The shortest non-empty content without a line feed.
     std::size_t close = s.find("**", open + 3);
     if (close == std::string_view::npos) break;
-    std::size_t nl = s.find('\n', open + 2);
+    if (nl != std::string_view::npos && nl < open + 2) nl = s.find('\n', open + 2);
     if (nl < close) {
       // Every start before the line feed would need the same closing pair.
       pos = nl + 1;
@@ -167,6 +168,30 @@ std::string collapse_non_word(std::string_view s) {
       }
     }
   }
+  return out;
+}
+
+}  // namespace vorlane::extract::scan
+
+namespace vorlane::extract::scan {
+
+std::string duplicate_key(std::string_view u) {
+  if (!utf8::is_ascii(u)) return collapse_non_word(uni::lower(u));
+  // ASCII: lower-case and collapse in one pass.
+  std::string out(u.size(), ' ');
+  std::size_t n = 0;
+  bool gap = false;
+  for (char ch : u) {
+    auto b = static_cast<unsigned char>(ch);
+    if (cls::kAscii[b] & cls::kWord) {
+      if (gap && n) ++n;  // the space is already there
+      gap = false;
+      out[n++] = (b >= 'A' && b <= 'Z') ? static_cast<char>(b + 32) : ch;
+    } else {
+      gap = true;
+    }
+  }
+  out.resize(n);
   return out;
 }
 

@@ -35,6 +35,9 @@ void sentence_pieces(std::string_view s, F&& f);
 // re.sub(r"\W+", " ", s).strip() for a text already lower-cased.
 std::string collapse_non_word(std::string_view s);
 
+// The near-duplicate key of a Unit: re.sub(r"\W+", " ", u.lower()).strip().
+std::string duplicate_key(std::string_view u);
+
 // Where a sentence break starts and ends at or after `pos`: the white-space
 // run [b, e).  False when there is none.
 bool next_sentence_break(std::string_view s, std::size_t pos, std::size_t& b, std::size_t& e);

@@ -18,8 +18,8 @@ struct Patterns {
   // alternative is found by PathFinder, see token_scan.hpp).
   Pattern PATH_HEAD_RE;
   // Unit filters.
-  Pattern NON_CLAIM_RE, IMPERATIVE_RE;
-  WordList INTENT_RE, WORK_VERB_RE;
+  Pattern IMPERATIVE_RE;
+  WordList NON_CLAIM_RE, INTENT_RE, WORK_VERB_RE;
   // Kind heuristics.
   WordList RUN_VERB_RE;
   Pattern EDIT_VERB_RE, NEGATED_RE, CMD_WORD_RE;

@@ -1,5 +1,6 @@
 // Report segmentation: fenced code removal, sentence splitting and the
 // line/block passes that turn a report into Units.
+#include <array>
 #include <string>
 #include <unordered_set>
 
@@ -19,6 +20,13 @@ namespace {
 // em dash and colon.
 constexpr std::u32string_view kSentenceTrim = U" -\u2013\u2014:";
 
+// Bytes that may start a line boundary.
+constexpr std::array<bool, 256> kLineLead = [] {
+  std::array<bool, 256> t{};
+  for (unsigned char b : {'\n', '\v', '\f', '\r', '\x1c', '\x1d', '\x1e', '\xc2', '\xe2'}) t[b] = true;
+  return t;
+}();
+
 // Splits like str.splitlines(): LF, CR, CR LF, VT, FF, FS, GS, RS, NEL,
 // LINE SEPARATOR and PARAGRAPH SEPARATOR end a line.
 template <class F>
@@ -26,6 +34,10 @@ void for_each_line(std::string_view text, F&& f) {
   std::size_t start = 0, i = 0, n = text.size();
   while (i < n) {
     auto b = static_cast<unsigned char>(text[i]);
+    if (!kLineLead[b]) {
+      ++i;
+      continue;
+    }
     std::size_t brk = 0;  // length of the line boundary at i, 0 if none
     if (b == '\n' || b == '\v' || b == '\f' || b == 0x1C || b == 0x1D || b == 0x1E) {
       brk = 1;
@@ -50,7 +62,8 @@ void for_each_line(std::string_view text, F&& f) {
 }
 
 bool is_unit(std::string_view s, const Patterns& P) {
-  std::size_t len = utf8::length(s);
+  // Only lengths under 20 matter, and 80 bytes hold 20 characters at least.
+  std::size_t len = s.size() >= 80 ? 80 : utf8::length(s);
   if (len < 8 || (!s.empty() && s.back() == '?')) return false;
   // Cheap exact pre-tests: a code span needs a backtick, a path one of
   // "~", "/" or ".", numbers and versions a digit.
@@ -179,7 +192,7 @@ std::vector<std::string> split_units(std::string_view final_report) {
   std::unordered_set<std::string> seen;
   for (std::string& u : units) {
     interrupt::tick(u.size());
-    std::string key = scan::collapse_non_word(uni::lower(u));
+    std::string key = scan::duplicate_key(u);
     if (seen.insert(std::move(key)).second) out.push_back(std::move(u));
   }
   return out;

@@ -25,11 +25,30 @@ void collect_tidy(P&& p, std::string_view text, std::vector<std::string>& out) {
   });
 }
 
-std::string blank(const Pattern& p, std::string_view text) { return p.sub(text, " "); }
+// Every match of `p` in `text` replaced by a space, in one pass with
+// collecting the tidied matches (group `g`) into `out` when it is given.
+void take(const Pattern& p, std::string& text, std::vector<std::string>* out, int g = 0) {
+  std::string blanked;
+  std::size_t last = 0;
+  bool any = false;
+  p.for_each(text, [&](const Match& m) {
+    any = true;
+    if (out) out->push_back(tidy(m.group(text, g)));
+    blanked.append(text, last, m.begin - last);
+    blanked.push_back(' ');
+    last = m.end;
+    return true;
+  });
+  if (!any) return;
+  blanked.append(text, last);
+  text.swap(blanked);
+}
 
 }  // namespace
 
-std::string tidy(std::string_view x) {
+std::string tidy(std::string_view x) { return std::string(tidy_view(x)); }
+
+std::string_view tidy_view(std::string_view x) {
   std::string_view v = uni::strip(x);
   v = uni::rstrip_chars(v, kTrailingTidy);
   v = uni::lstrip_chars(v, kLeadingTidy);
@@ -45,7 +64,7 @@ std::string tidy(std::string_view x) {
     --close;
     v = uni::rstrip_chars(v, kTrailingTidy);  // removes no parenthesis
   }
-  return std::string(uni::strip(v));
+  return uni::strip(v);
 }
 
 std::vector<std::string> literal_targets(std::string_view unit) {
@@ -56,24 +75,18 @@ std::vector<std::string> literal_targets(std::string_view unit) {
   std::string plain(unit);
   // The character tests below are exact: each skipped pattern cannot match
   // without that character.
-  if (unit.find('`') != std::string_view::npos) {
-    P.CODE_RE.for_each(unit, [&](const Match& m) {
-      t.push_back(tidy(m.group(unit, 1)));
-      return true;
-    });
-    plain = blank(P.CODE_RE, unit);
-  }
+  if (unit.find('`') != std::string_view::npos) take(P.CODE_RE, plain, &t, 1);
 
-  // Dates, versions, dimensions, times and numbers all need a digit.
+  // Dates, versions, dimensions, times and numbers all need a digit; dates
+  // a "-", versions a ".", dimensions an "x" or "×".
   bool digits = uni::has_decimal(plain);
   if (digits) {
-    for (const Pattern* p : {&P.DATE_RE, &P.VERSION_RE, &P.DIM_RE}) {
-      collect_tidy(*p, plain, t);
-      plain = blank(*p, plain);
-    }
+    if (plain.find('-') != std::string::npos) take(P.DATE_RE, plain, &t);
+    if (plain.find('.') != std::string::npos) take(P.VERSION_RE, plain, &t);
+    if (plain.find('x') != std::string::npos || plain.find("\u00d7") != std::string::npos) take(P.DIM_RE, plain, &t);
     // Times and short dates are removed without being collected, so their
     // digits never become number targets.
-    plain = blank(P.TIME_RE, plain);
+    take(P.TIME_RE, plain, nullptr);
   }
   // Paths stay in the text: key=value pairs and numbers may overlap them.
   if (cls::find_any(plain, "~/.") != std::string::npos) collect_tidy(PathFinder(), plain, t);

@@ -42,14 +42,16 @@ void expand(std::string_view alt, std::string prefix, std::vector<std::string>& 
 
 WordList::WordList(std::string_view p) {
   auto bad = [&] { return std::logic_error("not a word-list pattern: " + std::string(p)); };
-  if (p.substr(0, 3) != "\\b(") throw bad();
+  if (p.substr(0, 2) == "^(") anchored_ = true;
+  else if (p.substr(0, 3) != "\\b(") throw bad();
   std::size_t close = p.find(')');
   if (close == std::string_view::npos) throw bad();
   std::string_view suffix = p.substr(close + 1);
   if (suffix == "\\b") end_boundary_ = true;
   else if (suffix == "\\w*") end_boundary_ = false;
   else throw bad();
-  std::string_view body = p.substr(3, close - 3);
+  std::size_t open = anchored_ ? 2 : 3;
+  std::string_view body = p.substr(open, close - open);
   std::size_t start = 0;
   for (std::size_t i = 0; i <= body.size(); ++i) {
     if (i < body.size() && body[i] != '|') continue;
@@ -65,8 +67,9 @@ WordList::WordList(std::string_view p) {
     std::vector<std::string> spellings;
     expand(alt, "", spellings);
     for (std::string& s : spellings) {
-      if (s.empty() || slot(s[0]) < 0) throw bad();
-      by_first_[slot(s[0])].push_back(Alt{std::move(s), tail});
+      if (s.size() < 2 || slot(s[0]) < 0) throw bad();
+      int second = slot(s[1]);
+      by_start_[slot(s[0]) * (kSlots + 1) + (second < 0 ? kSlots : second)].push_back(Alt{std::move(s), tail});
     }
   }
 }
@@ -106,34 +109,61 @@ bool WordList::matches_at(std::string_view s, std::size_t p, const Alt& a) const
   return word_at(after, next) != last_word;
 }
 
+bool WordList::any_at(std::string_view s, std::size_t p, char first) const {
+  int k = slot(first);
+  if (k < 0) return false;
+  // The second character picks the bucket.
+  std::size_t q = p + (static_cast<unsigned char>(s[p]) < 0x80 ? 1 : utf8::seq_len(static_cast<unsigned char>(s[p])));
+  if (q >= s.size()) return false;  // every alternative has two characters at least
+  std::size_t next;
+  int second = slot(fold(cls::at(s, q, next)));
+  for (const Alt& a : by_start_[k * (kSlots + 1) + (second < 0 ? kSlots : second)])
+    if (matches_at(s, p, a)) return true;
+  return false;
+}
+
 bool WordList::test(std::string_view s) const {
+  if (s.empty()) return false;
+  if (anchored_) {
+    // ^ then an alternative starting with a letter or digit: \b holds at 0.
+    std::size_t next;
+    return any_at(s, 0, fold(cls::at(s, 0, next)));
+  }
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
   bool prev_word = false;
-  for (std::size_t i = 0; i < s.size();) {
-    auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80) {
-      // ASCII: a word start needs a letter or digit after a non-word byte.
-      bool w = cls::kAscii[b] & cls::kWord;
-      if (w && !prev_word) {
-        int k = slot(fold(b));
-        if (k >= 0)
-          for (const Alt& a : by_first_[k])
-            if (matches_at(s, i, a)) return true;
-      }
+  std::size_t i = 0;
+  while (i < n) {
+    unsigned char b = p[i];
+    if (b >= 0x80) {
+      std::size_t next = i;
+      char32_t c = utf8::decode(s, next);
+      bool w = word(c);
+      if (w && !prev_word && any_at(s, i, fold(c))) return true;
       prev_word = w;
+      i = next;
+      continue;
+    }
+    if (!(cls::kAscii[b] & cls::kWord)) {
+      prev_word = false;
       ++i;
       continue;
     }
-    std::size_t next = i;
-    char32_t c = utf8::decode(s, next);
-    bool w = word(c);
-    if (w && !prev_word) {
-      int k = slot(fold(c));
-      if (k >= 0)
-        for (const Alt& a : by_first_[k])
-          if (matches_at(s, i, a)) return true;
+    if (!prev_word) {
+      // Most word starts have no alternative for their first two letters.
+      int k = slot(fold(b));
+      unsigned char b2 = i + 1 < n ? p[i + 1] : 0x80;
+      bool none = k < 0;
+      if (!none && b2 < 0x80) {
+        int k2 = slot(fold(b2));
+        none = by_start_[k * (kSlots + 1) + (k2 < 0 ? kSlots : k2)].empty();
+      }
+      if (!none && any_at(s, i, fold(b))) return true;
     }
-    prev_word = w;
-    i = next;
+    // The rest of an ASCII word holds no word start.
+    prev_word = true;
+    ++i;
+    while (i < n && p[i] < 0x80 && (cls::kAscii[p[i]] & cls::kWord)) ++i;
   }
   return false;
 }

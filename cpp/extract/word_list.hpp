@@ -1,13 +1,14 @@
 // A fast existence test for the word-list patterns of the extract module:
-// `\b(alt|alt|...)\b` or `\b(alt|alt|...)\w*`, ignoring case, where each
+// `\b(alt|alt|...)\b` or `\b(alt|alt|...)\w*`, or `^(alt|alt|...)\b`
+// (anchored at the start of the text), ignoring case, where each
 // alternative is ASCII text (letters, digits, "'", "-", " "; a "?" makes the
 // character before it optional) with an optional `\w*` or `\w+` tail.
 //
 // test() answers exactly what Pattern::test answers for the same pattern
 // text (case compared by Unicode simple case folding, under which only
 // U+212A KELVIN SIGN and U+017F LONG S fold onto ASCII letters), by looking
-// up each word start in a table of the alternatives by first letter instead
-// of running the whole alternation at every position.
+// up each word start in a table of the alternatives by their first two
+// characters instead of running the whole alternation at every position.
 #pragma once
 
 #include <array>
@@ -32,9 +33,14 @@ class WordList {
     Tail tail;
   };
   bool matches_at(std::string_view s, std::size_t p, const Alt& a) const;
+  bool any_at(std::string_view s, std::size_t p, char first) const;
 
-  std::array<std::vector<Alt>, 36> by_first_;  // a-z, 0-9
-  bool end_boundary_;                          // pattern ends in \b (else in \w*)
+  // Alternatives by first character (a-z, 0-9) and second (a-z, 0-9, or
+  // 36 for any other).
+  static constexpr int kSlots = 36;
+  std::array<std::vector<Alt>, kSlots*(kSlots + 1)> by_start_;
+  bool anchored_ = false;      // pattern starts with ^ (else \b)
+  bool end_boundary_ = false;  // pattern ends in \b (else in \w*)
 };
 
 }  // namespace vorlane::extract
