@@ -46,7 +46,7 @@ std::optional<std::string_view> strong_kind_of(std::string_view unit,
   for (std::string_view c : code)
     if (P.CMD_WORD_RE.test(c)) return KINDS[1];
   bool has_lit = !code.empty() || (unit.find('=') != std::string_view::npos && KeyvalFinder().test(unit)) ||
-                 (cls::find_any(unit, "~/.") != std::string_view::npos && PathFinder().test(unit));
+                 (cls::kPathChars.any(unit) && PathFinder().test(unit));
   if (!has_lit) return std::nullopt;
   std::optional<std::string_view> kind;
   P.EDIT_VERB_RE.for_each(unit, [&](const Match& m) {

@@ -13,6 +13,8 @@ namespace {
 
 bool space_at(std::string_view s, std::size_t i, std::size_t& next) { return cls::is_space(cls::at(s, i, next)); }
 
+constexpr cls::ByteSet kSentenceEnd(".!?");
+
 std::size_t skip_space(std::string_view s, std::size_t i) {
   std::size_t next;
   while (i < s.size() && space_at(s, i, next)) i = next;
@@ -118,7 +120,7 @@ std::size_t status_end(std::string_view s) {
 bool next_sentence_break(std::string_view s, std::size_t pos, std::size_t& b, std::size_t& e) {
   while (pos < s.size()) {
     // A break starts right after ".", "!" or "?".
-    std::size_t p = cls::find_any(s, ".!?", pos);
+    std::size_t p = kSentenceEnd.find(s, pos);
     if (p == std::string_view::npos) return false;
     interrupt::tick(p - pos);
     b = p + 1;
@@ -176,19 +178,26 @@ std::string collapse_non_word(std::string_view s) {
 namespace vorlane::extract::scan {
 
 std::string duplicate_key(std::string_view u) {
-  if (!utf8::is_ascii(u)) return collapse_non_word(uni::lower(u));
-  // ASCII: lower-case and collapse in one pass.
+  // Word characters all ASCII: lower-case and collapse in one pass.  Other
+  // characters only separate words, whatever their lower-case form.
   std::string out(u.size(), ' ');
   std::size_t n = 0;
   bool gap = false;
-  for (char ch : u) {
-    auto b = static_cast<unsigned char>(ch);
-    if (cls::kAscii[b] & cls::kWord) {
+  for (std::size_t i = 0; i < u.size();) {
+    auto b = static_cast<unsigned char>(u[i]);
+    if (b >= 0x80) {
+      std::size_t next = i;
+      if (cls::is_word(utf8::decode(u, next))) return collapse_non_word(uni::lower(u));
+      gap = true;
+      i = next;
+    } else if (cls::kAscii[b] & cls::kWord) {
       if (gap && n) ++n;  // the space is already there
       gap = false;
-      out[n++] = (b >= 'A' && b <= 'Z') ? static_cast<char>(b + 32) : ch;
+      out[n++] = (b >= 'A' && b <= 'Z') ? static_cast<char>(b + 32) : static_cast<char>(b);
+      ++i;
     } else {
       gap = true;
+      ++i;
     }
   }
   out.resize(n);

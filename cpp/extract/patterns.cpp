@@ -48,7 +48,7 @@ Patterns::Patterns()
       NUM_RE(kNum),
       CODE_RE(kCode),
       PATH_HEAD_RE(kPathHead),
-      IMPERATIVE_RE(kImperative, I, P::Mode::Match),
+      IMPERATIVE_RE(kImperative),
       NON_CLAIM_RE(kNonClaim),
       INTENT_RE(kIntent),
       WORK_VERB_RE(kWorkVerb),

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "text/interrupt.hpp"
+#include "extract/imperative.hpp"
 #include "extract/word_list.hpp"
 #include "text/pattern.hpp"
 
@@ -18,7 +19,7 @@ struct Patterns {
   // alternative is found by PathFinder, see token_scan.hpp).
   Pattern PATH_HEAD_RE;
   // Unit filters.
-  Pattern IMPERATIVE_RE;
+  Imperative IMPERATIVE_RE;
   WordList NON_CLAIM_RE, INTENT_RE, WORK_VERB_RE;
   // Kind heuristics.
   WordList RUN_VERB_RE;

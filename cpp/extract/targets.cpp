@@ -89,7 +89,7 @@ std::vector<std::string> literal_targets(std::string_view unit) {
     take(P.TIME_RE, plain, nullptr);
   }
   // Paths stay in the text: key=value pairs and numbers may overlap them.
-  if (cls::find_any(plain, "~/.") != std::string::npos) collect_tidy(PathFinder(), plain, t);
+  if (cls::kPathChars.any(plain)) collect_tidy(PathFinder(), plain, t);
   if (plain.find('=') != std::string::npos) {
     KeyvalFinder keyval;
     collect_tidy(keyval, plain, t);

@@ -48,7 +48,7 @@ WordList::WordList(std::string_view p) {
   if (close == std::string_view::npos) throw bad();
   std::string_view suffix = p.substr(close + 1);
   if (suffix == "\\b") end_boundary_ = true;
-  else if (suffix == "\\w*") end_boundary_ = false;
+  else if (suffix == "\\w*" || suffix.empty()) end_boundary_ = false;
   else throw bad();
   std::size_t open = anchored_ ? 2 : 3;
   std::string_view body = p.substr(open, close - open);
@@ -67,24 +67,29 @@ WordList::WordList(std::string_view p) {
     std::vector<std::string> spellings;
     expand(alt, "", spellings);
     for (std::string& s : spellings) {
-      if (s.size() < 2 || slot(s[0]) < 0) throw bad();
+      if (s.empty() || slot(s[0]) < 0) throw bad();
+      if (s.size() == 1) {
+        single_.push_back(Alt{std::move(s), tail});
+        continue;
+      }
       int second = slot(s[1]);
       by_start_[slot(s[0]) * (kSlots + 1) + (second < 0 ? kSlots : second)].push_back(Alt{std::move(s), tail});
     }
   }
 }
 
-bool WordList::matches_at(std::string_view s, std::size_t p, const Alt& a) const {
+std::size_t WordList::match_end(std::string_view s, std::size_t p, const Alt& a) const {
+  constexpr std::size_t npos = std::string_view::npos;
   std::size_t i = p;
   for (char want : a.text) {
-    if (i >= s.size()) return false;
+    if (i >= s.size()) return npos;
     auto b = static_cast<unsigned char>(s[i]);
     if (b < 0x80) {
       char got = (b >= 'A' && b <= 'Z') ? static_cast<char>(b + 32) : static_cast<char>(b);
-      if (got != want) return false;
+      if (got != want) return npos;
       ++i;
     } else if (fold(utf8::decode(s, i)) != want) {
-      return false;
+      return npos;
     }
   }
   // The tail: greedy \w* / \w+; the \b after it then holds exactly when the
@@ -101,25 +106,44 @@ bool WordList::matches_at(std::string_view s, std::size_t p, const Alt& a) const
       i = next;
       ++taken;
     }
-    if (a.tail == Tail::Plus && taken == 0) return false;
-    return true;  // ends a word run: \b holds, and \w* needs nothing more
+    if (a.tail == Tail::Plus && taken == 0) return npos;
+    return i;  // ends a word run: \b holds, and \w* needs nothing more
   }
-  if (!end_boundary_) return true;  // `\w*` after the group takes anything
+  if (!end_boundary_) return after;  // `\w*` (or nothing) after the group
   bool last_word = slot(a.text.back()) >= 0;
-  return word_at(after, next) != last_word;
+  return word_at(after, next) != last_word ? after : npos;
 }
 
 bool WordList::any_at(std::string_view s, std::size_t p, char first) const {
   int k = slot(first);
   if (k < 0) return false;
+  for (const Alt& a : single_)
+    if (a.text[0] == first && match_end(s, p, a) != std::string_view::npos) return true;
   // The second character picks the bucket.
   std::size_t q = p + (static_cast<unsigned char>(s[p]) < 0x80 ? 1 : utf8::seq_len(static_cast<unsigned char>(s[p])));
   if (q >= s.size()) return false;  // every alternative has two characters at least
   std::size_t next;
   int second = slot(fold(cls::at(s, q, next)));
   for (const Alt& a : by_start_[k * (kSlots + 1) + (second < 0 ? kSlots : second)])
-    if (matches_at(s, p, a)) return true;
+    if (match_end(s, p, a) != std::string_view::npos) return true;
   return false;
+}
+
+std::size_t WordList::prefix_end(std::string_view s) const {
+  constexpr std::size_t npos = std::string_view::npos;
+  if (s.empty()) return npos;
+  std::size_t next;
+  int k = slot(fold(cls::at(s, 0, next)));
+  if (k < 0) return npos;
+  for (const Alt& a : single_)
+    if (a.text[0] == "abcdefghijklmnopqrstuvwxyz0123456789"[k])
+      if (std::size_t e = match_end(s, 0, a); e != npos) return e;
+  if (next >= s.size()) return npos;
+  std::size_t after;
+  int second = slot(fold(cls::at(s, next, after)));
+  for (const Alt& a : by_start_[k * (kSlots + 1) + (second < 0 ? kSlots : second)])
+    if (std::size_t e = match_end(s, 0, a); e != npos) return e;
+  return npos;
 }
 
 bool WordList::test(std::string_view s) const {
@@ -154,7 +178,7 @@ bool WordList::test(std::string_view s) const {
       int k = slot(fold(b));
       unsigned char b2 = i + 1 < n ? p[i + 1] : 0x80;
       bool none = k < 0;
-      if (!none && b2 < 0x80) {
+      if (!none && b2 < 0x80 && single_.empty()) {
         int k2 = slot(fold(b2));
         none = by_start_[k * (kSlots + 1) + (k2 < 0 ? kSlots : k2)].empty();
       }

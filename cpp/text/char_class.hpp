@@ -47,14 +47,23 @@ inline bool word_before(std::string_view s, std::size_t i) {
   return uni::is_word(utf8::decode_back(s, i));
 }
 
-// The first offset at or after `pos` holding one of the ASCII bytes of
-// `set`, or npos (std::string_view::find_first_of runs memchr per byte).
-inline std::size_t find_any(std::string_view s, std::string_view set, std::size_t pos = 0) {
-  bool in[256] = {};
-  for (char c : set) in[static_cast<unsigned char>(c)] = true;
-  for (std::size_t i = pos; i < s.size(); ++i)
-    if (in[static_cast<unsigned char>(s[i])]) return i;
-  return std::string_view::npos;
-}
+// A set of bytes, built at compile time.
+struct ByteSet {
+  std::array<bool, 256> in{};
+  constexpr explicit ByteSet(std::string_view bytes) {
+    for (char c : bytes) in[static_cast<unsigned char>(c)] = true;
+  }
+  // The first offset at or after `pos` holding one of the bytes, or npos
+  // (std::string_view::find_first_of runs memchr once per byte).
+  std::size_t find(std::string_view s, std::size_t pos = 0) const {
+    for (std::size_t i = pos; i < s.size(); ++i)
+      if (in[static_cast<unsigned char>(s[i])]) return i;
+    return std::string_view::npos;
+  }
+  bool any(std::string_view s) const { return find(s) != std::string_view::npos; }
+};
+
+// "~", "/" or ".": a path needs one.
+inline constexpr ByteSet kPathChars("~/.");
 
 }  // namespace vorlane::cls

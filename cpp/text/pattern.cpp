@@ -57,7 +57,11 @@ bool only_ascii_digits(std::string_view s) {
       ++i;
       continue;
     }
-    if (uni::is_decimal(utf8::decode(s, i))) return false;
+    char32_t c = utf8::decode(s, i);
+    // Latin-1 to Arabic, and punctuation, arrows, symbols and dingbats
+    // (U+2000..2BFF), hold no decimal digit: no lookup for the usual ones.
+    if (c < 0x660 || (c >= 0x2000 && c < 0x2C00)) continue;
+    if (uni::is_decimal(c)) return false;
   }
   return true;
 }
