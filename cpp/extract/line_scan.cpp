@@ -1,5 +1,6 @@
 #include "extract/line_scan.hpp"
 
+#include <array>
 #include <cstring>
 
 #include "text/char_class.hpp"
@@ -177,29 +178,44 @@ std::string collapse_non_word(std::string_view s) {
 
 namespace vorlane::extract::scan {
 
+// For each byte: its lower-case form for an ASCII word character, 0 for
+// other ASCII, 1 for a byte of a longer sequence.
+constexpr std::array<char, 256> kKeyByte = [] {
+  std::array<char, 256> t{};
+  for (int b = 0; b < 256; ++b) {
+    if (b >= 0x80) t[b] = 1;
+    else if (cls::kAscii[b] & cls::kWord) t[b] = static_cast<char>((b >= 'A' && b <= 'Z') ? b + 32 : b);
+  }
+  return t;
+}();
+
 std::string duplicate_key(std::string_view u) {
   // Word characters all ASCII: lower-case and collapse in one pass.  Other
   // characters only separate words, whatever their lower-case form.
   std::string out(u.size(), ' ');
-  std::size_t n = 0;
-  bool gap = false;
-  for (std::size_t i = 0; i < u.size();) {
-    auto b = static_cast<unsigned char>(u[i]);
-    if (b >= 0x80) {
-      std::size_t next = i;
-      if (cls::is_word(utf8::decode(u, next))) return collapse_non_word(uni::lower(u));
-      gap = true;
-      i = next;
-    } else if (cls::kAscii[b] & cls::kWord) {
-      if (gap && n) ++n;  // the space is already there
-      gap = false;
-      out[n++] = (b >= 'A' && b <= 'Z') ? static_cast<char>(b + 32) : static_cast<char>(b);
-      ++i;
-    } else {
-      gap = true;
+  std::size_t n = 0, i = 0, size = u.size();
+  const auto* p = reinterpret_cast<const unsigned char*>(u.data());
+  while (i < size) {
+    // A run of ASCII word characters.
+    std::size_t start = n;
+    char k;
+    while (i < size && (k = kKeyByte[p[i]]) > 1) {
+      out[n++] = k;
       ++i;
     }
+    if (n > start) ++n;  // one space after the word (dropped at the end)
+    // Separators.
+    while (i < size && (k = kKeyByte[p[i]]) <= 1) {
+      if (k == 1) {
+        std::size_t next = i;
+        if (cls::is_word(utf8::decode(u, next))) return collapse_non_word(uni::lower(u));
+        i = next;
+      } else {
+        ++i;
+      }
+    }
   }
+  if (n) --n;  // no space after the last word
   out.resize(n);
   return out;
 }

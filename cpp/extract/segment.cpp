@@ -81,16 +81,27 @@ bool is_unit(std::string_view s, const Patterns& P) {
 
 std::string strip_fences(std::string_view text) { return scan::strip_fences(text); }
 
-std::vector<std::string> sentences(std::string_view par) {
-  InputScope scope(par);
+namespace {
+
+// Scratch space of the sentence splitter, kept between paragraphs.
+struct SentenceScratch {
+  std::vector<std::size_t> dots;
+  std::vector<std::pair<std::size_t, std::size_t>> pieces;
+};
+
+// Cuts the paragraph held in `work` (changed in place) into sentences and
+// calls f(sentence) for each, trimmed and non-empty, in order.
+template <class F>
+void for_each_sentence(std::string& work, SentenceScratch& scratch, F&& f) {
   // Protect the dots of common abbreviations with NUL so that no sentence
-  // break is found after them; every NUL turns back into "." at the end.
+  // break is found after them; every NUL turns back into "." afterwards.
   // Every abbreviation ends with a dot and none overlaps itself, so its
   // occurrences are found from the dots, one pass per abbreviation in the
   // listed order (an earlier one may take a dot a later one would need).
-  std::string work(par);
-  std::vector<std::size_t> dots;
+  auto& dots = scratch.dots;
+  dots.clear();
   for (std::size_t d = work.find('.'); d != std::string::npos; d = work.find('.', d + 1)) dots.push_back(d);
+  bool nul = work.find('\0') != std::string::npos;
   for (std::string_view a : ABBR) {
     for (std::size_t d : dots) {
       if (work[d] != '.' || d + 1 < a.size()) continue;
@@ -98,16 +109,33 @@ std::vector<std::string> sentences(std::string_view par) {
       if (std::string_view(work).substr(start, a.size()) != a) continue;
       for (std::size_t k = start; k <= d; ++k)
         if (work[k] == '.') work[k] = '\0';
+      nul = true;
     }
   }
-  std::vector<std::string> out;
-  scan::sentence_pieces(work, [&](std::string_view piece) {
-    piece = uni::strip(piece);
-    if (piece.empty()) return;
-    std::string& s = out.emplace_back(piece);
-    for (char& c : s)
-      if (c == '\0') c = '.';
+  auto& pieces = scratch.pieces;
+  pieces.clear();
+  std::string_view w(work);
+  scan::sentence_pieces(w, [&](std::string_view piece) {
+    pieces.emplace_back(static_cast<std::size_t>(piece.data() - w.data()), piece.size());
   });
+  // Separators are white space: no NUL is lost by restoring them all.
+  if (nul)
+    for (char& c : work)
+      if (c == '\0') c = '.';
+  for (auto [at, len] : pieces) {
+    std::string_view piece = uni::strip(w.substr(at, len));
+    if (!piece.empty()) f(piece);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> sentences(std::string_view par) {
+  InputScope scope(par);
+  std::string work(par);
+  SentenceScratch scratch;
+  std::vector<std::string> out;
+  for_each_sentence(work, scratch, [&](std::string_view s) { out.emplace_back(s); });
   return out;
 }
 
@@ -177,14 +205,15 @@ std::vector<std::string> split_units(std::string_view final_report) {
 
   // Block pass: sentences that read like claims.
   std::vector<std::string> units;
+  SentenceScratch scratch;
   for (const std::string& b0 : blocks) {
     interrupt::tick(b0.size());
     std::string b = scan::unbold(b0);
     if (std::size_t end = scan::status_end(b)) b.erase(0, end);
-    for (const std::string& sent : sentences(b)) {
+    for_each_sentence(b, scratch, [&](std::string_view sent) {
       std::string_view s = uni::strip_chars(sent, kSentenceTrim);
       if (is_unit(s, P)) units.emplace_back(s);
-    }
+    });
   }
 
   // Near-duplicates: same text after lower-casing and collapsing non-word runs.

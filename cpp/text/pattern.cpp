@@ -55,6 +55,13 @@ bool only_ascii_digits(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
     if (static_cast<unsigned char>(s[i]) < 0x80) {
       ++i;
+      // Eight ASCII bytes at a time.
+      while (i + 8 <= s.size()) {
+        std::uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        if (w & 0x8080808080808080ULL) break;
+        i += 8;
+      }
       continue;
     }
     char32_t c = utf8::decode(s, i);
