@@ -27,6 +27,7 @@ from vorlane_core import extract as X
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests"))
 import reference as R  # noqa: E402
+from adversarial_shapes import SHAPES  # noqa: E402
 
 RATIO_GOAL = 30.0
 GROWTH_LIMIT = 2.3
@@ -108,27 +109,6 @@ def compare_table(runs):
     return ok
 
 
-def adversarial(n):
-    """Texts of about n characters, one per shape."""
-    return {
-        "word run [\\w.-]": "The name " + "a-b_c.d" * (n // 7) + " stays.",
-        "dots a.a.a": "The name " + "a." * (n // 2) + " stays.",
-        "digits 1.1.1": "Measured " + "1.1." * (n // 4) + " ms.",
-        "progress line": "tests/test_x.py " + "..F.s..E.." * (n // 10) + " [100%]",
-        "parens in code": "Ran `x" + ")" * n + "` fine.",
-        "backticks": "Ran " + "`" * n + " ok.",
-        "code spans": "Ran " + "`a` " * (n // 4) + "ok.",
-        "stars": "Ran " + "*" * n + " ok.",
-        "bold openers": "Ran " + "**a " * (n // 4) + "ok.",
-        "list markers": "- " * (n // 2) + "Ran the tests.",
-        "negated verbs": "did not set " * (n // 12) + "`a.py`.",
-        "key=value chain": "Set " + "a=b=" * (n // 4) + " ok.",
-        "comma groups": "Measured " + "1,000" * (n // 5) + "x ms.",
-        "table rows": "| Fixed `a.py` | 12 |\n" * (n // 20),
-        "sentences": "Updated `src/app.py` to 1.2.3 and ran 42 tests in 3.5 s. " * (n // 58),
-    }
-
-
 FUNCS = {
     "split_units": X.split_units,
     "literal_targets": X.literal_targets,
@@ -143,12 +123,12 @@ def growth_table(base, runs, only):
           f"{4 * base // 1000}k characters, best of {runs}; ratio per doubling (limit {GROWTH_LIMIT})")
     print(f"{'shape':<18} {'function':<16} {'1x':>9} {'2x':>9} {'4x':>9} {'2x/1x':>6} {'4x/2x':>6}")
     ok = True
-    sizes = [adversarial(base * k) for k in (1, 2, 4)]
-    for shape in sizes[0]:
+    for shape, make in SHAPES.items():
         if only and not any(o in shape for o in only):
             continue
+        texts = [make(base * k) for k in (1, 2, 4)]
         for fname, f in FUNCS.items():
-            ts = [best(lambda: f(texts[shape]), runs) for texts in sizes]
+            ts = [best(lambda: f(t), runs) for t in texts]
             r1, r2 = ts[1] / ts[0], ts[2] / ts[1]
             met = max(r1, r2) <= GROWTH_LIMIT
             ok &= met
@@ -158,11 +138,10 @@ def growth_table(base, runs, only):
 
 
 def single_line(runs, mb):
-    sent = "Updated `src/app.py` to 1.2.3 and ran 42 tests in 3.5 s. "
     print(f"\none line of {mb}/{2 * mb}/{4 * mb} MB (split_units)")
     ts = []
     for k in (1, 2, 4):
-        s = sent * (k * mb * 1_000_000 // len(sent))
+        s = SHAPES["single_line"](k * mb * 1_000_000)
         ts.append(best(lambda: X.split_units(s), runs))
     r1, r2 = ts[1] / ts[0], ts[2] / ts[1]
     print(" ".join(f"{t * 1e3:8.1f}ms" for t in ts) + f"  ratios {r1:.2f} {r2:.2f}"
