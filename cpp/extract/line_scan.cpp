@@ -41,6 +41,11 @@ std::string strip_fences(std::string_view text) {
   return out;
 }
 
+bool has_fence(std::string_view text) {
+  std::size_t open = text.find("```");
+  return open != std::string_view::npos && text.find("```", open + 3) != std::string_view::npos;
+}
+
 bool table_rule(std::string_view s) {
   std::size_t i = 0;
   if (i < s.size() && s[i] == '|') ++i;

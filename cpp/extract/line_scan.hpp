@@ -12,6 +12,9 @@ namespace vorlane::extract::scan {
 // re.sub(r"```.*?```", " ", text, flags=re.S)
 std::string strip_fences(std::string_view text);
 
+// True when strip_fences would change `text` (it holds a fenced block).
+bool has_fence(std::string_view text);
+
 // re.match(r"^\|?\s*:?-{2,}", s) is not None
 bool table_rule(std::string_view s);
 

@@ -1,6 +1,7 @@
 // Report segmentation: fenced code removal, sentence splitting and the
 // line/block passes that turn a report into Units.
 #include <array>
+#include <deque>
 #include <string>
 #include <unordered_set>
 
@@ -85,43 +86,54 @@ namespace {
 
 // Scratch space of the sentence splitter, kept between paragraphs.
 struct SentenceScratch {
+  std::string work;
   std::vector<std::size_t> dots;
   std::vector<std::pair<std::size_t, std::size_t>> pieces;
 };
 
-// Cuts the paragraph held in `work` (changed in place) into sentences and
-// calls f(sentence) for each, trimmed and non-empty, in order.
+bool abbreviation_ends_at(std::string_view s, std::size_t d, std::string_view a) {
+  return d + 1 >= a.size() && s.substr(d + 1 - a.size(), a.size()) == a;
+}
+
+// Cuts a paragraph into sentences and calls f(sentence) for each, trimmed
+// and non-empty, in order.
 template <class F>
-void for_each_sentence(std::string& work, SentenceScratch& scratch, F&& f) {
-  // Protect the dots of common abbreviations with NUL so that no sentence
-  // break is found after them; every NUL turns back into "." afterwards.
-  // Every abbreviation ends with a dot and none overlaps itself, so its
-  // occurrences are found from the dots, one pass per abbreviation in the
-  // listed order (an earlier one may take a dot a later one would need).
+void for_each_sentence(std::string_view par, SentenceScratch& scratch, F&& f) {
+  // The dots of common abbreviations are protected with NUL so that no
+  // sentence break is found after them; every NUL turns back into "."
+  // afterwards.  Every abbreviation ends with a dot and none overlaps itself,
+  // so its occurrences are found from the dots, one pass per abbreviation in
+  // the listed order (an earlier one may take a dot a later one would need).
   auto& dots = scratch.dots;
   dots.clear();
-  for (std::size_t d = work.find('.'); d != std::string::npos; d = work.find('.', d + 1)) dots.push_back(d);
-  bool nul = work.find('\0') != std::string::npos;
-  for (std::string_view a : ABBR) {
-    for (std::size_t d : dots) {
-      if (work[d] != '.' || d + 1 < a.size()) continue;
-      std::size_t start = d + 1 - a.size();
-      if (std::string_view(work).substr(start, a.size()) != a) continue;
-      for (std::size_t k = start; k <= d; ++k)
-        if (work[k] == '.') work[k] = '\0';
-      nul = true;
-    }
+  for (std::size_t d = par.find('.'); d != std::string_view::npos; d = par.find('.', d + 1)) dots.push_back(d);
+  bool guard = false;
+  for (std::size_t d : dots)
+    for (std::string_view a : ABBR) guard = guard || abbreviation_ends_at(par, d, a);
+  bool nul = par.find('\0') != std::string_view::npos;
+  std::string_view w = par;
+  if (guard || nul) {
+    // Work on a copy (kept between paragraphs, so its pages stay mapped).
+    std::string& work = scratch.work;
+    work.assign(par);
+    for (std::string_view a : ABBR)
+      for (std::size_t d : dots) {
+        if (work[d] != '.' || !abbreviation_ends_at(work, d, a)) continue;
+        for (std::size_t k = d + 1 - a.size(); k <= d; ++k)
+          if (work[k] == '.') work[k] = '\0';
+      }
+    w = work;
   }
   auto& pieces = scratch.pieces;
   pieces.clear();
-  std::string_view w(work);
   scan::sentence_pieces(w, [&](std::string_view piece) {
     pieces.emplace_back(static_cast<std::size_t>(piece.data() - w.data()), piece.size());
   });
-  // Separators are white space: no NUL is lost by restoring them all.
-  if (nul)
-    for (char& c : work)
+  if (guard || nul) {
+    // Separators are white space: no NUL is lost by restoring them all.
+    for (char& c : scratch.work)
       if (c == '\0') c = '.';
+  }
   for (auto [at, len] : pieces) {
     std::string_view piece = uni::strip(w.substr(at, len));
     if (!piece.empty()) f(piece);
@@ -132,29 +144,37 @@ void for_each_sentence(std::string& work, SentenceScratch& scratch, F&& f) {
 
 std::vector<std::string> sentences(std::string_view par) {
   InputScope scope(par);
-  std::string work(par);
   SentenceScratch scratch;
   std::vector<std::string> out;
-  for_each_sentence(work, scratch, [&](std::string_view s) { out.emplace_back(s); });
+  for_each_sentence(par, scratch, [&](std::string_view s) { out.emplace_back(s); });
   return out;
 }
 
 std::vector<std::string> split_units(std::string_view final_report) {
   InputScope scope(final_report);
   const Patterns& P = patterns();
-  std::string text = strip_fences(final_report);
+  // Texts are copied only where they change: without fences the report is
+  // used as it is, a one-line paragraph is a view of its line.
+  std::string stripped;
+  std::string_view text = final_report;
+  if (scan::has_fence(final_report)) text = stripped = scan::strip_fences(final_report);
 
   // Line pass: paragraphs, list items (with continuation lines) and table rows.
-  std::vector<std::string> blocks;
+  std::vector<std::string_view> blocks;
+  std::deque<std::string> built;  // joined paragraphs and table rows (stable addresses)
   std::vector<std::string_view> cur;
   auto flush = [&] {
     if (cur.empty()) return;
-    std::string joined;
-    for (std::size_t i = 0; i < cur.size(); ++i) {
-      if (i) joined.push_back(' ');
-      joined.append(uni::strip(cur[i]));
+    if (cur.size() == 1) {
+      blocks.push_back(uni::strip(cur[0]));
+    } else {
+      std::string& joined = built.emplace_back();
+      for (std::size_t i = 0; i < cur.size(); ++i) {
+        if (i) joined.push_back(' ');
+        joined.append(uni::strip(cur[i]));
+      }
+      blocks.push_back(joined);
     }
-    blocks.push_back(std::move(joined));
     cur.clear();
   };
   for_each_line(text, [&](std::string_view raw) {
@@ -184,13 +204,13 @@ std::vector<std::string> split_units(std::string_view final_report) {
       for (std::string_view c : cells)
         if (!c.empty() && !scan::rule_cell(c)) keep = true;
       if (keep) {
-        std::string row;
+        std::string& row = built.emplace_back();
         for (std::string_view c : cells) {
           if (c.empty()) continue;
           if (!row.empty()) row.append(" \u00b7 ");
           row.append(c);
         }
-        blocks.push_back(std::move(row));
+        blocks.push_back(row);
       }
       return;
     }
@@ -206,10 +226,11 @@ std::vector<std::string> split_units(std::string_view final_report) {
   // Block pass: sentences that read like claims.
   std::vector<std::string> units;
   SentenceScratch scratch;
-  for (const std::string& b0 : blocks) {
-    interrupt::tick(b0.size());
-    std::string b = scan::unbold(b0);
-    if (std::size_t end = scan::status_end(b)) b.erase(0, end);
+  std::string unbolded;
+  for (std::string_view b : blocks) {
+    interrupt::tick(b.size());
+    if (b.find("**") != std::string_view::npos) b = unbolded = scan::unbold(b);
+    b.remove_prefix(scan::status_end(b));
     for_each_sentence(b, scratch, [&](std::string_view sent) {
       std::string_view s = uni::strip_chars(sent, kSentenceTrim);
       if (is_unit(s, P)) units.emplace_back(s);
