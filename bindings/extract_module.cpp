@@ -80,7 +80,19 @@ NB_MODULE(extract, m) {
   }, nb::arg("text"));
 
   m.def("_sentences", [](nb::handle par) {
-    return py::to_list(with_text(par, "par", [](std::string_view s) { return extract::sentences(s); }));
+    // Sentences that are views of the argument become slices of it (no
+    // UTF-8 decoding, no copy in between).
+    std::string storage;
+    std::string_view text = py::text_arg(par.ptr(), "par", storage);
+    nb::list out;
+    py::Slicer slice(par.ptr(), text);
+    try {
+      extract::sentences(text, [&](std::string_view s) { out.append(slice.covers(s) ? slice(s) : py::to_str(s)); });
+    } catch (const extract::Interrupted&) {
+      if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+      throw nb::python_error();
+    }
+    return out;
   }, nb::arg("par"));
 
   m.def("_tidy", [](nb::handle x) {

@@ -47,6 +47,25 @@ nb::str slice_of(PyObject* o, std::string_view whole, std::string_view part) {
   return nb::steal<nb::str>(r);
 }
 
+bool Slicer::covers(std::string_view part) const {
+  return part.data() >= whole_.data() + byte_ && part.data() + part.size() <= whole_.data() + whole_.size();
+}
+
+nb::str Slicer::operator()(std::string_view part) {
+  auto b = static_cast<std::size_t>(part.data() - whole_.data());
+  std::size_t e = b + part.size();
+  std::size_t cb = b, ce = e;
+  if (!PyUnicode_IS_ASCII(o_)) {
+    chars_ += utf8::length(whole_.substr(byte_, b - byte_));
+    cb = chars_;
+    ce = cb + utf8::length(part);
+    byte_ = b;
+  }
+  PyObject* r = PyUnicode_Substring(o_, static_cast<Py_ssize_t>(cb), static_cast<Py_ssize_t>(ce));
+  if (!r) throw nb::python_error();
+  return nb::steal<nb::str>(r);
+}
+
 nb::list to_list(const std::vector<std::string>& v) {
   PyObject* l = PyList_New(static_cast<Py_ssize_t>(v.size()));
   if (!l) throw nb::python_error();

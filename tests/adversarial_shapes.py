@@ -34,7 +34,8 @@ SHAPES = {
     "comma_groups": lambda n: _times(",000", n, "Measured 1", "x ms."),
     "slashes": lambda n: _times("a/", n, "Edited /", " ok."),
     "spaces_after_stop": lambda n: _times(" ", n, "Done.", "x"),
-    "table_rows": lambda n: _times("| Fixed `a.py` | 12 |\n", n),
+    "table_rows": lambda n: _times("|a.py|1|\n", n),
+    "table_cells": lambda n: _times("| Fixed `a.py` | 12 |\n", n),
     "blank_lines": lambda n: _times("\n", n, "Ran it.", "Ran it."),
     "single_line": lambda n: _times(SENTENCE, n),
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,11 @@ std::string strip_fences(std::string_view text);
 
 // One paragraph cut into trimmed, non-empty sentences.
 std::vector<std::string> sentences(std::string_view par);
+
+// The same, each sentence given to `f` as a view into `par` (or into a
+// working copy, for a paragraph with abbreviations or NUL) valid during the
+// call.
+void sentences(std::string_view par, const std::function<void(std::string_view)>& f);
 
 // The report's Units, in order, without near-duplicates.
 std::vector<std::string> split_units(std::string_view final_report);

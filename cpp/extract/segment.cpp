@@ -143,11 +143,15 @@ void for_each_sentence(std::string_view par, SentenceScratch& scratch, F&& f) {
 }  // namespace
 
 std::vector<std::string> sentences(std::string_view par) {
+  std::vector<std::string> out;
+  sentences(par, [&](std::string_view s) { out.emplace_back(s); });
+  return out;
+}
+
+void sentences(std::string_view par, const std::function<void(std::string_view)>& f) {
   InputScope scope(par);
   SentenceScratch scratch;
-  std::vector<std::string> out;
-  for_each_sentence(par, scratch, [&](std::string_view s) { out.emplace_back(s); });
-  return out;
+  for_each_sentence(par, scratch, f);
 }
 
 std::vector<std::string> split_units(std::string_view final_report) {
