@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "text/char_class.hpp"
+#include "text/interrupt.hpp"
 #include "text/utf8.hpp"
 
 namespace vorlane::extract {
@@ -156,8 +157,12 @@ bool WordList::test(std::string_view s) const {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t n = s.size();
   bool prev_word = false;
-  std::size_t i = 0;
+  std::size_t i = 0, counted = 0;
   while (i < n) {
+    if (i - counted >= 65536) {  // long texts: let the host interrupt
+      interrupt::tick(i - counted);
+      counted = i;
+    }
     unsigned char b = p[i];
     if (b >= 0x80) {
       std::size_t next = i;

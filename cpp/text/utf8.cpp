@@ -73,6 +73,9 @@ void append(std::string& out, char32_t c) {
 }
 
 std::size_t offset_of(std::string_view s, std::size_t n) {
+  // An ASCII head: characters are bytes.
+  std::size_t k = n < s.size() ? n : s.size();
+  if (is_ascii(s.substr(0, k))) return k;
   std::size_t i = 0, seen = 0;
   while (i < s.size()) {
     if (is_lead(static_cast<unsigned char>(s[i]))) {
