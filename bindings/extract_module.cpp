@@ -1,9 +1,11 @@
 // Python bindings of the extract core: argument conversion only.
 #include <nanobind/nanobind.h>
 
+#include "extract/errors.hpp"
 #include "extract/extract.hpp"
 #include "extract/patterns.hpp"
 #include "pystr.hpp"
+#include "text/interrupt.hpp"
 
 #if __has_include("extract_llm.hpp")
 #include "extract_llm.hpp"
@@ -15,13 +17,31 @@ using namespace vorlane;
 
 namespace {
 
-// Runs `f` on the UTF-8 text of a str argument with the GIL released.
+// Texts from this size on are handled with the GIL released; below it the
+// release and re-acquisition would cost more than the work.
+constexpr std::size_t kReleaseFrom = 16 * 1024;
+
+// Runs `f` on the UTF-8 text of a str argument.  A Ctrl-C seen by the core's
+// interruption check comes back as the exception its handler raised.
 template <class F>
 auto with_text(nb::handle o, const char* name, F&& f) {
   std::string storage;
   std::string_view s = py::text_arg(o.ptr(), name, storage);
-  nb::gil_scoped_release release;
-  return f(s);
+  try {
+    if (s.size() < kReleaseFrom) return f(s);
+    nb::gil_scoped_release release;
+    return f(s);
+  } catch (const extract::Interrupted&) {
+    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    throw nb::python_error();
+  }
+}
+
+// The core's interruption check: runs pending signal handlers (in the main
+// thread) and stops the work when one raised.
+void check_signals() {
+  nb::gil_scoped_acquire acquire;
+  if (PyErr_CheckSignals() != 0) throw extract::Interrupted("interrupted");
 }
 
 // An immutable ordered list of texts (a tuple that also equals a list).
@@ -35,6 +55,7 @@ nb::object const_list(const auto& items) {
 
 NB_MODULE(extract, m) {
   m.doc() = "Report segmentation, literal targets and claim kinds.";
+  interrupt::install(check_signals);
 
   m.def("split_units", [](nb::handle final) {
     return py::to_list(with_text(final, "final", [](std::string_view s) { return extract::split_units(s); }));
@@ -59,11 +80,25 @@ NB_MODULE(extract, m) {
   }, nb::arg("text"));
 
   m.def("_sentences", [](nb::handle par) {
-    return py::to_list(with_text(par, "par", [](std::string_view s) { return extract::sentences(s); }));
+    // Sentences that are views of the argument become slices of it (no
+    // UTF-8 decoding, no copy in between).
+    std::string storage;
+    std::string_view text = py::text_arg(par.ptr(), "par", storage);
+    nb::list out;
+    py::Slicer slice(par.ptr(), text);
+    try {
+      extract::sentences(text, [&](std::string_view s) { out.append(slice.covers(s) ? slice(s) : py::to_str(s)); });
+    } catch (const extract::Interrupted&) {
+      if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+      throw nb::python_error();
+    }
+    return out;
   }, nb::arg("par"));
 
   m.def("_tidy", [](nb::handle x) {
-    return py::to_str(with_text(x, "x", [](std::string_view s) { return extract::tidy(s); }));
+    std::string storage;
+    std::string_view s = py::text_arg(x.ptr(), "x", storage);
+    return py::slice_of(x.ptr(), s, extract::tidy_view(s));
   }, nb::arg("x"));
 
   m.def("_inspection_record", [](nb::handle unit) {

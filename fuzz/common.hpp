@@ -37,22 +37,10 @@ inline constexpr std::size_t kSpecialCount = sizeof(kSpecial) / sizeof(kSpecial[
 // Length of the well-formed sequence at p[0] (lone surrogates ED A0..BF xx
 // included), or 0 when p[0] starts none.
 inline std::size_t valid_seq(const uint8_t* p, std::size_t n) {
-  uint8_t b = p[0];
-  if (b < 0x80) return 1;
-  std::size_t len;
-  char32_t min;
-  if (b >= 0xC2 && b < 0xE0) { len = 2; min = 0x80; }
-  else if (b >= 0xE0 && b < 0xF0) { len = 3; min = 0x800; }
-  else if (b >= 0xF0 && b < 0xF5) { len = 4; min = 0x10000; }
-  else return 0;
-  if (len > n) return 0;
-  char32_t c = b & (0x7F >> len);
-  for (std::size_t k = 1; k < len; ++k) {
-    if ((p[k] & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (p[k] & 0x3F);
-  }
-  if (c < min || c > 0x10FFFF) return 0;
-  return len;
+  std::string_view s(reinterpret_cast<const char*>(p), n);
+  std::size_t i = 0;
+  char32_t c;
+  return vorlane::utf8::decode_strict(s, i, c) ? i : 0;
 }
 
 // The bytes as a text the core accepts: well-formed sequences are kept, every

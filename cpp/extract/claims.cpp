@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "extract/extract.hpp"
+#include "extract/patterns.hpp"
 #include "text/unicode.hpp"
 
 namespace vorlane::extract {
@@ -26,18 +27,23 @@ std::vector<Claim> claims_from_units(const std::vector<std::string>& units, bool
                                      const ModelSettings& settings) {
   if (units.empty()) return {};
 
+  interrupt::Scope interruptible;
   std::vector<UnitRecord> cls;
   if (use_llm) {
     cls = classify_units(units, settings);
   } else {
     cls.reserve(units.size());
-    for (const std::string& u : units) cls.push_back(UnitRecord{std::string(heuristic_kind(u)), {}});
+    for (const std::string& u : units) {
+      interrupt::tick(u.size());
+      cls.push_back(UnitRecord{std::string(heuristic_kind(u)), {}});
+    }
   }
 
   std::vector<Claim> claims;
   const std::size_t n = std::min(units.size(), cls.size());
   claims.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
+    interrupt::tick(units[i].size());
     std::vector<std::string> targets = merge_targets(literal_targets(units[i]), cls[i].model_targets);
     claims.push_back(Claim{units[i], std::move(cls[i].kind), std::move(targets)});
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,11 +23,19 @@ std::string strip_fences(std::string_view text);
 // One paragraph cut into trimmed, non-empty sentences.
 std::vector<std::string> sentences(std::string_view par);
 
+// The same, each sentence given to `f` as a view into `par` (or into a
+// working copy, for a paragraph with abbreviations or NUL) valid during the
+// call.
+void sentences(std::string_view par, const std::function<void(std::string_view)>& f);
+
 // The report's Units, in order, without near-duplicates.
 std::vector<std::string> split_units(std::string_view final_report);
 
 // Trims surrounding white space and punctuation from a literal candidate.
 std::string tidy(std::string_view x);
+
+// The same, as a view into `x`.
+std::string_view tidy_view(std::string_view x);
 
 // The literal strings a Unit rests on.
 std::vector<std::string> literal_targets(std::string_view unit);

@@ -2,14 +2,17 @@
 // heuristic cascade.
 #include "extract/extract.hpp"
 #include "extract/patterns.hpp"
+#include "extract/token_scan.hpp"
+#include "text/char_class.hpp"
 #include "text/unicode.hpp"
 
 namespace vorlane::extract {
 
 namespace {
 
-const Pattern& loose_run_re() {
-  static const Pattern p(R"(\b(ran|run|executed|re-ran|invoked)\b)", Pattern::IGNORECASE);
+// The word-list patterns below ignore case.
+const WordList& loose_run_re() {
+  static const WordList p(R"(\b(ran|run|executed|re-ran|invoked)\b)");
   return p;
 }
 const Pattern& command_span_re() {
@@ -17,14 +20,12 @@ const Pattern& command_span_re() {
                          Pattern::Mode::Match);
   return p;
 }
-const Pattern& external_word_re() {
-  static const Pattern p(R"(\b(cron|schedul|sent|send|message|posted|brain|skill|browser|deleg)\w*)",
-                         Pattern::IGNORECASE);
+const WordList& external_word_re() {
+  static const WordList p(R"(\b(cron|schedul|sent|send|message|posted|brain|skill|browser|deleg)\w*)");
   return p;
 }
-const Pattern& observation_word_re() {
-  static const Pattern p(R"(\b(confirm|verif|report|return|show|observ|pass|fail|found)\w*)",
-                         Pattern::IGNORECASE);
+const WordList& observation_word_re() {
+  static const WordList p(R"(\b(confirm|verif|report|return|show|observ|pass|fail|found)\w*)");
   return p;
 }
 
@@ -44,14 +45,14 @@ std::optional<std::string_view> strong_kind_of(std::string_view unit,
   if (!code.empty() && P.RUN_VERB_RE.test(unit)) return KINDS[1];
   for (std::string_view c : code)
     if (P.CMD_WORD_RE.test(c)) return KINDS[1];
-  bool has_lit = !code.empty() || (unit.find('=') != std::string_view::npos && P.KEYVAL_RE.test(unit)) ||
-                 (unit.find_first_of("~/.") != std::string_view::npos && P.PATH_RE.test(unit));
+  bool has_lit = !code.empty() || (unit.find('=') != std::string_view::npos && KeyvalFinder().test(unit)) ||
+                 (cls::kPathChars.any(unit) && PathFinder().test(unit));
   if (!has_lit) return std::nullopt;
   std::optional<std::string_view> kind;
   P.EDIT_VERB_RE.for_each(unit, [&](const Match& m) {
     // A negation within the three words before the verb cancels it; a later
     // verb may still count.
-    if (!P.NEGATED_RE.test(unit.substr(0, m.begin))) {
+    if (!negated_before(unit, m.begin)) {
       kind = KINDS[0];
       return false;
     }
@@ -63,10 +64,12 @@ std::optional<std::string_view> strong_kind_of(std::string_view unit,
 }  // namespace
 
 std::optional<std::string_view> strong_kind(std::string_view unit) {
+  InputScope scope(unit);
   return strong_kind_of(unit, code_spans(unit));
 }
 
 std::string_view heuristic_kind(std::string_view unit) {
+  InputScope scope(unit);
   std::vector<std::string_view> code = code_spans(unit);
   if (auto k = strong_kind_of(unit, code)) return *k;
   if (loose_run_re().test(unit)) return KINDS[1];

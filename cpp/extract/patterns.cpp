@@ -15,6 +15,8 @@ constexpr std::string_view kTime =
     R"(\b\d{1,2}:\d{2}(?::\d{2})?\s?(?:AM|PM|am|pm)?\b|\b\d{1,2}/\d{1,2}(?:/\d{2,4})?\b|\b\d{2}-\d{2}\b(?!-)|\b(?:Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Sept|Oct|Nov|Dec)[a-z]*\.?\s+\d{1,2}(?:,\s*\d{4})?\b)";
 constexpr std::string_view kPath =
     R"((?:~|/home/\w+|/tmp|/etc|/opt|/var|/Users/\w+)[\w./+-]*|(?<![/:\w])/(?:[\w.+-]+/)+[\w.+-]+|\b[\w.-]+\.(?:md|py|json|yaml|yml|kt|kts|sh|toml|txt|db|cfg|ini|gd|tscn|png|html|css|js|ts|mjs|svg|log|service|timer|env)\b)";
+// The first two alternatives of kPath.
+constexpr std::string_view kPathHead = kPath.substr(0, kPath.find(R"(|\b[\w.-]+\.(?:md)"));
 constexpr std::string_view kKeyval = R"(\b[\w.-]+\s?=\s?[\w./:-]+)";
 constexpr std::string_view kNum = R"((?<![\w.])\d+(?:,\d{3})*(?:\.\d+)?(?![\w.]))";
 constexpr std::string_view kCode = R"(`([^`\n]+)`)";
@@ -43,15 +45,14 @@ Patterns::Patterns()
       VERSION_RE(kVersion),
       DIM_RE(kDim),
       TIME_RE(kTime),
-      PATH_RE(kPath),
-      KEYVAL_RE(kKeyval),
       NUM_RE(kNum),
       CODE_RE(kCode),
-      NON_CLAIM_RE(kNonClaim, I, P::Mode::Match),
-      INTENT_RE(kIntent, I),
-      WORK_VERB_RE(kWorkVerb, I),
-      IMPERATIVE_RE(kImperative, I, P::Mode::Match),
-      RUN_VERB_RE(kRunVerb, I),
+      PATH_HEAD_RE(kPathHead),
+      IMPERATIVE_RE(kImperative),
+      NON_CLAIM_RE(kNonClaim),
+      INTENT_RE(kIntent),
+      WORK_VERB_RE(kWorkVerb),
+      RUN_VERB_RE(kRunVerb),
       EDIT_VERB_RE(kEditVerb, I),
       NEGATED_RE(kNegated, I),
       CMD_WORD_RE(kCmdWord, 0, P::Mode::Match) {}

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "extract/extract.hpp"
+#include "extract/patterns.hpp"
 #include "text/utf8.hpp"
 
 namespace vorlane::extract {
@@ -65,6 +66,7 @@ std::string python_repr(std::string_view s) {
 }
 
 std::string inspection_record(std::string_view unit) {
+  InputScope scope(unit);
   std::string out = "\u2022 ";
   out.append(unit);
   out.append(" \n    [");

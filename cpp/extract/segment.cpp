@@ -1,10 +1,15 @@
 // Report segmentation: fenced code removal, sentence splitting and the
 // line/block passes that turn a report into Units.
+#include <array>
+#include <deque>
 #include <string>
 #include <unordered_set>
 
 #include "extract/extract.hpp"
+#include "extract/line_scan.hpp"
 #include "extract/patterns.hpp"
+#include "extract/token_scan.hpp"
+#include "text/char_class.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
 
@@ -12,42 +17,16 @@ namespace vorlane::extract {
 
 namespace {
 
-const Pattern& fence_re() {
-  static const Pattern p("```.*?```", Pattern::DOTALL);
-  return p;
-}
-const Pattern& sentence_break_re() {
-  static const Pattern p(R"((?<=[.!?])\s+(?=[A-Z`*"'(\[]))");
-  return p;
-}
-const Pattern& table_rule_re() {
-  static const Pattern p(R"(^\|?\s*:?-{2,})", 0, Pattern::Mode::Match);
-  return p;
-}
-const Pattern& list_marker_re() {
-  static const Pattern p(R"(^(\d+[.)]|[-*•]|\[[ x]\])\s+)", 0, Pattern::Mode::Match);
-  return p;
-}
-const Pattern& rule_cell_re() {
-  static const Pattern p(R"(^[-: ]+$)", 0, Pattern::Mode::Match);
-  return p;
-}
-const Pattern& bold_re() {
-  static const Pattern p(R"(\*\*(.+?)\*\*)");
-  return p;
-}
-const Pattern& status_re() {
-  static const Pattern p("^\\s*[✔✅⚠️❌🟠◌]+\\s*", 0, Pattern::Mode::Match);
-  return p;
-}
-const Pattern& non_word_run_re() {
-  static const Pattern p(R"(\W+)");
-  return p;
-}
-
 // Characters trimmed from both ends of a sentence: space, hyphen, en dash,
 // em dash and colon.
 constexpr std::u32string_view kSentenceTrim = U" -\u2013\u2014:";
+
+// Bytes that may start a line boundary.
+constexpr std::array<bool, 256> kLineLead = [] {
+  std::array<bool, 256> t{};
+  for (unsigned char b : {'\n', '\v', '\f', '\r', '\x1c', '\x1d', '\x1e', '\xc2', '\xe2'}) t[b] = true;
+  return t;
+}();
 
 // Splits like str.splitlines(): LF, CR, CR LF, VT, FF, FS, GS, RS, NEL,
 // LINE SEPARATOR and PARAGRAPH SEPARATOR end a line.
@@ -56,6 +35,10 @@ void for_each_line(std::string_view text, F&& f) {
   std::size_t start = 0, i = 0, n = text.size();
   while (i < n) {
     auto b = static_cast<unsigned char>(text[i]);
+    if (!kLineLead[b]) {
+      ++i;
+      continue;
+    }
     std::size_t brk = 0;  // length of the line boundary at i, 0 if none
     if (b == '\n' || b == '\v' || b == '\f' || b == 0x1C || b == 0x1D || b == 0x1E) {
       brk = 1;
@@ -80,13 +63,14 @@ void for_each_line(std::string_view text, F&& f) {
 }
 
 bool is_unit(std::string_view s, const Patterns& P) {
-  std::size_t len = utf8::length(s);
+  // Only lengths under 20 matter, and 80 bytes hold 20 characters at least.
+  std::size_t len = s.size() >= 80 ? 80 : utf8::length(s);
   if (len < 8 || (!s.empty() && s.back() == '?')) return false;
   // Cheap exact pre-tests: a code span needs a backtick, a path one of
   // "~", "/" or ".", numbers and versions a digit.
   bool tick = s.find('`') != std::string_view::npos;
-  bool path_chars = s.find_first_of("~/.") != std::string_view::npos;
-  auto code_or_path = [&] { return (tick && P.CODE_RE.test(s)) || (path_chars && P.PATH_RE.test(s)); };
+  bool path_chars = cls::kPathChars.any(s);
+  auto code_or_path = [&] { return (tick && P.CODE_RE.test(s)) || (path_chars && PathFinder().test(s)); };
   if (len < 20 && (!code_or_path() || !P.WORK_VERB_RE.test(s))) return false;
   if (P.NON_CLAIM_RE.test(s) || P.IMPERATIVE_RE.test(s)) return false;
   if (P.INTENT_RE.test(utf8::prefix(s, 40))) return false;
@@ -96,65 +80,116 @@ bool is_unit(std::string_view s, const Patterns& P) {
 
 }  // namespace
 
-std::string strip_fences(std::string_view text) { return fence_re().sub(text, " "); }
+std::string strip_fences(std::string_view text) { return scan::strip_fences(text); }
+
+namespace {
+
+// Scratch space of the sentence splitter, kept between paragraphs.
+struct SentenceScratch {
+  std::string work;
+  std::vector<std::size_t> dots;
+  std::vector<std::pair<std::size_t, std::size_t>> pieces;
+};
+
+bool abbreviation_ends_at(std::string_view s, std::size_t d, std::string_view a) {
+  return d + 1 >= a.size() && s.substr(d + 1 - a.size(), a.size()) == a;
+}
+
+// Cuts a paragraph into sentences and calls f(sentence) for each, trimmed
+// and non-empty, in order.
+template <class F>
+void for_each_sentence(std::string_view par, SentenceScratch& scratch, F&& f) {
+  // The dots of common abbreviations are protected with NUL so that no
+  // sentence break is found after them; every NUL turns back into "."
+  // afterwards.  Every abbreviation ends with a dot and none overlaps itself,
+  // so its occurrences are found from the dots, one pass per abbreviation in
+  // the listed order (an earlier one may take a dot a later one would need).
+  auto& dots = scratch.dots;
+  dots.clear();
+  for (std::size_t d = par.find('.'); d != std::string_view::npos; d = par.find('.', d + 1)) dots.push_back(d);
+  bool guard = false;
+  for (std::size_t d : dots)
+    for (std::string_view a : ABBR) guard = guard || abbreviation_ends_at(par, d, a);
+  bool nul = par.find('\0') != std::string_view::npos;
+  std::string_view w = par;
+  if (guard || nul) {
+    // Work on a copy (kept between paragraphs, so its pages stay mapped).
+    std::string& work = scratch.work;
+    work.assign(par);
+    for (std::string_view a : ABBR)
+      for (std::size_t d : dots) {
+        if (work[d] != '.' || !abbreviation_ends_at(work, d, a)) continue;
+        for (std::size_t k = d + 1 - a.size(); k <= d; ++k)
+          if (work[k] == '.') work[k] = '\0';
+      }
+    w = work;
+  }
+  auto& pieces = scratch.pieces;
+  pieces.clear();
+  scan::sentence_pieces(w, [&](std::string_view piece) {
+    pieces.emplace_back(static_cast<std::size_t>(piece.data() - w.data()), piece.size());
+  });
+  if (guard || nul) {
+    // Separators are white space: no NUL is lost by restoring them all.
+    for (char& c : scratch.work)
+      if (c == '\0') c = '.';
+  }
+  for (auto [at, len] : pieces) {
+    std::string_view piece = uni::strip(w.substr(at, len));
+    if (!piece.empty()) f(piece);
+  }
+}
+
+}  // namespace
 
 std::vector<std::string> sentences(std::string_view par) {
-  // Protect the dots of common abbreviations with NUL so that no sentence
-  // break is found after them; every NUL turns back into "." at the end.
-  std::string work(par);
-  for (std::string_view a : ABBR) {
-    std::string guarded(a);
-    for (char& c : guarded)
-      if (c == '.') c = '\0';
-    std::string next;
-    std::size_t pos = 0;
-    for (;;) {
-      std::size_t hit = work.find(a, pos);
-      if (hit == std::string::npos) break;
-      next.append(work, pos, hit - pos);
-      next.append(guarded);
-      pos = hit + a.size();
-    }
-    if (pos == 0) continue;
-    next.append(work, pos, std::string::npos);
-    work.swap(next);
-  }
   std::vector<std::string> out;
-  for (std::string_view piece : sentence_break_re().split(work)) {
-    if (uni::is_blank(piece)) continue;
-    std::string s(piece);
-    for (char& c : s)
-      if (c == '\0') c = '.';
-    out.emplace_back(uni::strip(s));
-  }
+  sentences(par, [&](std::string_view s) { out.emplace_back(s); });
   return out;
 }
 
+void sentences(std::string_view par, const std::function<void(std::string_view)>& f) {
+  InputScope scope(par);
+  SentenceScratch scratch;
+  for_each_sentence(par, scratch, f);
+}
+
 std::vector<std::string> split_units(std::string_view final_report) {
+  InputScope scope(final_report);
   const Patterns& P = patterns();
-  std::string text = strip_fences(final_report);
+  // Texts are copied only where they change: without fences the report is
+  // used as it is, a one-line paragraph is a view of its line.
+  std::string stripped;
+  std::string_view text = final_report;
+  if (scan::has_fence(final_report)) text = stripped = scan::strip_fences(final_report);
 
   // Line pass: paragraphs, list items (with continuation lines) and table rows.
-  std::vector<std::string> blocks;
+  std::vector<std::string_view> blocks;
+  std::deque<std::string> built;  // joined paragraphs and table rows (stable addresses)
   std::vector<std::string_view> cur;
   auto flush = [&] {
     if (cur.empty()) return;
-    std::string joined;
-    for (std::size_t i = 0; i < cur.size(); ++i) {
-      if (i) joined.push_back(' ');
-      joined.append(uni::strip(cur[i]));
+    if (cur.size() == 1) {
+      blocks.push_back(uni::strip(cur[0]));
+    } else {
+      std::string& joined = built.emplace_back();
+      for (std::size_t i = 0; i < cur.size(); ++i) {
+        if (i) joined.push_back(' ');
+        joined.append(uni::strip(cur[i]));
+      }
+      blocks.push_back(joined);
     }
-    blocks.push_back(std::move(joined));
     cur.clear();
   };
   for_each_line(text, [&](std::string_view raw) {
+    interrupt::tick(raw.size());
     std::string_view line = uni::rstrip(raw);
     std::string_view s = uni::lstrip(line);
     if (s.empty()) {
       flush();
       return;
     }
-    if (s.front() == '#' || table_rule_re().test(s)) {
+    if (s.front() == '#' || scan::table_rule(s)) {
       flush();
       return;
     }
@@ -171,22 +206,21 @@ std::vector<std::string> split_units(std::string_view final_report) {
       }
       bool keep = false;
       for (std::string_view c : cells)
-        if (!c.empty() && !rule_cell_re().test(c)) keep = true;
+        if (!c.empty() && !scan::rule_cell(c)) keep = true;
       if (keep) {
-        std::string row;
+        std::string& row = built.emplace_back();
         for (std::string_view c : cells) {
           if (c.empty()) continue;
           if (!row.empty()) row.append(" \u00b7 ");
           row.append(c);
         }
-        blocks.push_back(std::move(row));
+        blocks.push_back(row);
       }
       return;
     }
-    Match m;
-    if (list_marker_re().search(s, &m)) {
+    if (std::size_t end = scan::list_marker_end(s)) {
       flush();
-      cur.push_back(s.substr(m.end));
+      cur.push_back(s.substr(end));
       return;
     }
     cur.push_back(s);
@@ -195,21 +229,24 @@ std::vector<std::string> split_units(std::string_view final_report) {
 
   // Block pass: sentences that read like claims.
   std::vector<std::string> units;
-  for (const std::string& b0 : blocks) {
-    std::string b = bold_re().sub(b0, "\\1", true);
-    Match m;
-    if (status_re().search(b, &m)) b.erase(0, m.end);
-    for (const std::string& sent : sentences(b)) {
+  SentenceScratch scratch;
+  std::string unbolded;
+  for (std::string_view b : blocks) {
+    interrupt::tick(b.size());
+    if (b.find("**") != std::string_view::npos) b = unbolded = scan::unbold(b);
+    b.remove_prefix(scan::status_end(b));
+    for_each_sentence(b, scratch, [&](std::string_view sent) {
       std::string_view s = uni::strip_chars(sent, kSentenceTrim);
       if (is_unit(s, P)) units.emplace_back(s);
-    }
+    });
   }
 
   // Near-duplicates: same text after lower-casing and collapsing non-word runs.
   std::vector<std::string> out;
   std::unordered_set<std::string> seen;
   for (std::string& u : units) {
-    std::string key(uni::strip(non_word_run_re().sub(uni::lower(u), " ")));
+    interrupt::tick(u.size());
+    std::string key = scan::duplicate_key(u);
     if (seen.insert(std::move(key)).second) out.push_back(std::move(u));
   }
   return out;

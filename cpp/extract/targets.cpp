@@ -4,6 +4,8 @@
 
 #include "extract/extract.hpp"
 #include "extract/patterns.hpp"
+#include "extract/token_scan.hpp"
+#include "text/char_class.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
 
@@ -15,65 +17,83 @@ constexpr std::u32string_view kTrailingTidy = U",;:.";
 constexpr std::u32string_view kLeadingTidy = U",;:";
 constexpr std::u32string_view kKeyStrip = U"~\u2248";
 
-void collect_tidy(const Pattern& p, std::string_view text, std::vector<std::string>& out) {
+template <class P>
+void collect_tidy(P&& p, std::string_view text, std::vector<std::string>& out) {
   p.for_each(text, [&](const Match& m) {
     out.push_back(tidy(m.text(text)));
     return true;
   });
 }
 
-std::string blank(const Pattern& p, std::string_view text) { return p.sub(text, " "); }
+// Every match of `p` in `text` replaced by a space, in one pass with
+// collecting the tidied matches (group `g`) into `out` when it is given.
+void take(const Pattern& p, std::string& text, std::vector<std::string>* out, int g = 0) {
+  std::string blanked;
+  std::size_t last = 0;
+  bool any = false;
+  p.for_each(text, [&](const Match& m) {
+    any = true;
+    if (out) out->push_back(tidy(m.group(text, g)));
+    blanked.append(text, last, m.begin - last);
+    blanked.push_back(' ');
+    last = m.end;
+    return true;
+  });
+  if (!any) return;
+  blanked.append(text, last);
+  text.swap(blanked);
+}
 
 }  // namespace
 
-std::string tidy(std::string_view x) {
+std::string tidy(std::string_view x) { return std::string(tidy_view(x)); }
+
+std::string_view tidy_view(std::string_view x) {
   std::string_view v = uni::strip(x);
   v = uni::rstrip_chars(v, kTrailingTidy);
   v = uni::lstrip_chars(v, kLeadingTidy);
   // Drop unbalanced closing parentheses at the end ("run(x))" -> "run(x)").
-  auto count = [&](char c) {
-    std::size_t n = 0;
-    for (char ch : v) n += (ch == c);
-    return n;
-  };
-  while (!v.empty() && v.back() == ')' && count(')') > count('(')) {
-    v.remove_suffix(1);
-    v = uni::rstrip_chars(v, kTrailingTidy);
+  // Counted once; every step only removes characters from the end.
+  std::size_t open = 0, close = 0;
+  for (char ch : v) {
+    open += ch == '(';
+    close += ch == ')';
   }
-  return std::string(uni::strip(v));
+  while (!v.empty() && v.back() == ')' && close > open) {
+    v.remove_suffix(1);
+    --close;
+    v = uni::rstrip_chars(v, kTrailingTidy);  // removes no parenthesis
+  }
+  return uni::strip(v);
 }
 
 std::vector<std::string> literal_targets(std::string_view unit) {
+  InputScope scope(unit);
   const Patterns& P = patterns();
   std::vector<std::string> t;
 
   std::string plain(unit);
   // The character tests below are exact: each skipped pattern cannot match
   // without that character.
-  if (unit.find('`') != std::string_view::npos) {
-    P.CODE_RE.for_each(unit, [&](const Match& m) {
-      t.push_back(tidy(m.group(unit, 1)));
-      return true;
-    });
-    plain = blank(P.CODE_RE, unit);
-  }
+  if (unit.find('`') != std::string_view::npos) take(P.CODE_RE, plain, &t, 1);
 
-  // Dates, versions, dimensions, times and numbers all need a digit.
+  // Dates, versions, dimensions, times and numbers all need a digit; dates
+  // a "-", versions a ".", dimensions an "x" or "×".
   bool digits = uni::has_decimal(plain);
   if (digits) {
-    for (const Pattern* p : {&P.DATE_RE, &P.VERSION_RE, &P.DIM_RE}) {
-      collect_tidy(*p, plain, t);
-      plain = blank(*p, plain);
-    }
+    if (plain.find('-') != std::string::npos) take(P.DATE_RE, plain, &t);
+    if (plain.find('.') != std::string::npos) take(P.VERSION_RE, plain, &t);
+    if (plain.find('x') != std::string::npos || plain.find("\u00d7") != std::string::npos) take(P.DIM_RE, plain, &t);
     // Times and short dates are removed without being collected, so their
     // digits never become number targets.
-    plain = blank(P.TIME_RE, plain);
+    take(P.TIME_RE, plain, nullptr);
   }
   // Paths stay in the text: key=value pairs and numbers may overlap them.
-  if (plain.find_first_of("~/.") != std::string::npos) collect_tidy(P.PATH_RE, plain, t);
+  if (cls::kPathChars.any(plain)) collect_tidy(PathFinder(), plain, t);
   if (plain.find('=') != std::string::npos) {
-    collect_tidy(P.KEYVAL_RE, plain, t);
-    plain = blank(P.KEYVAL_RE, plain);
+    KeyvalFinder keyval;
+    collect_tidy(keyval, plain, t);
+    plain = keyval.sub(plain, " ");
   }
 
   if (digits) P.NUM_RE.for_each(plain, [&](const Match& m) {

@@ -6,166 +6,14 @@
 #include <cstring>
 #include <memory>
 
+#include "text/interrupt.hpp"
+#include "text/pattern_text.hpp"
+#include "text/unicode.hpp"
 #include "text/utf8.hpp"
 
 namespace vorlane {
 
-namespace {
-
-// Python's \w on str is isalnum() or "_": letters and numbers of every kind.
-constexpr std::string_view kWord = "\\p{L}\\p{N}_";
-// Python's \s on str is str.isspace(); PCRE2's \s differs (U+001C..001F, U+180E).
-constexpr std::string_view kSpace =
-    "\\t-\\r\\x{1c}-\\x{20}\\x{85}\\x{a0}\\x{1680}\\x{2000}-\\x{200a}\\x{2028}\\x{2029}"
-    "\\x{202f}\\x{205f}\\x{3000}";
-constexpr std::string_view kDigit = "\\p{Nd}";
-
-std::string word_class() { return "[" + std::string(kWord) + "]"; }
-
-std::string outside_escape(char e) {
-  const std::string w = word_class();
-  switch (e) {
-    case 'w': return w;
-    case 'W': return "[^" + std::string(kWord) + "]";
-    case 's': return "[" + std::string(kSpace) + "]";
-    case 'S': return "[^" + std::string(kSpace) + "]";
-    case 'd': return std::string(kDigit);
-    case 'D': return "\\P{Nd}";
-    // \b and \B spelled out over Python's \w, so PCRE2's own (wider from
-    // 10.43 on) word definition never leaks in.
-    case 'b': return "(?:(?<=" + w + ")(?!" + w + ")|(?<!" + w + ")(?=" + w + "))";
-    // Python never matches \B in an empty text.
-    case 'B': return "(?!\\A\\z)(?:(?<=" + w + ")(?=" + w + ")|(?<!" + w + ")(?!" + w + "))";
-    case 'Z': return "\\z";
-    default: return std::string("\\") + e;
-  }
-}
-
-// True when every match of the pattern text `rest` must begin with a word
-// character (a letter or digit literal, \w, \d, or a group whose every
-// alternative does).  Then a \b in front of it only needs a non-word
-// character (or the start) behind, and a plain lookbehind lets PCRE2 keep
-// its fast start-of-match scanning.
-bool starts_with_word_char(std::string_view rest);
-
-// Length of the group opening at rest[0] == '(' up to its matching ')',
-// or npos when unbalanced.
-std::size_t group_length(std::string_view rest) {
-  int depth = 0;
-  bool in_class = false;
-  for (std::size_t i = 0; i < rest.size(); ++i) {
-    char c = rest[i];
-    if (c == '\\') { ++i; continue; }
-    if (in_class) { if (c == ']') in_class = false; continue; }
-    if (c == '[') {
-      in_class = true;
-      if (i + 1 < rest.size() && rest[i + 1] == '^') ++i;
-      if (i + 1 < rest.size() && rest[i + 1] == ']') ++i;
-      continue;
-    }
-    if (c == '(') ++depth;
-    if (c == ')' && --depth == 0) return i + 1;
-  }
-  return std::string_view::npos;
-}
-
-bool optional_after(std::string_view rest, std::size_t token_len) {
-  if (token_len >= rest.size()) return false;
-  char q = rest[token_len];
-  return q == '?' || q == '*' ||
-         (q == '{' && token_len + 1 < rest.size() && (rest[token_len + 1] == '0' || rest[token_len + 1] == ','));
-}
-
-bool starts_with_word_char(std::string_view rest) {
-  if (rest.empty()) return false;
-  char c = rest[0];
-  if (c == '\\') {
-    if (rest.size() < 2 || (rest[1] != 'w' && rest[1] != 'd')) return false;
-    return !optional_after(rest, 2);
-  }
-  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return !optional_after(rest, 1);
-  if (c != '(') return false;
-  std::size_t len = group_length(rest);
-  if (len == std::string_view::npos || optional_after(rest, len)) return false;
-  std::string_view body = rest.substr(1, len - 2);
-  if (!body.empty() && body[0] == '?') {
-    if (body.size() < 2 || body[1] != ':') return false;  // lookaround or named group
-    body.remove_prefix(2);
-  }
-  // Every top-level alternative must start with a word character.
-  int depth = 0;
-  bool in_class = false;
-  std::size_t alt_start = 0;
-  for (std::size_t i = 0; i <= body.size(); ++i) {
-    if (i < body.size()) {
-      char d = body[i];
-      if (d == '\\') { ++i; continue; }
-      if (in_class) { if (d == ']') in_class = false; continue; }
-      if (d == '[') { in_class = true; continue; }
-      if (d == '(') { ++depth; continue; }
-      if (d == ')') { --depth; continue; }
-      if (d != '|' || depth != 0) continue;
-    }
-    if (!starts_with_word_char(body.substr(alt_start, i - alt_start))) return false;
-    alt_start = i + 1;
-  }
-  return true;
-}
-
-}  // namespace
-
-std::string translate_pattern(std::string_view p) {
-  std::string out;
-  out.reserve(p.size() * 2);
-  bool in_class = false;
-  std::size_t i = 0, n = p.size();
-  while (i < n) {
-    char c = p[i];
-    if (c == '\\') {
-      if (i + 1 >= n) throw PatternError("pattern ends with a backslash");
-      char e = p[i + 1];
-      if (in_class) {
-        if (e == 'w') out += kWord;
-        else if (e == 's') out += kSpace;
-        else if (e == 'd') out += kDigit;
-        else if (e == 'W' || e == 'S' || e == 'D' || e == 'b' || e == 'B')
-          throw PatternError("unsupported escape inside a class");
-        else { out += '\\'; out += e; }
-      } else {
-        if (e >= '1' && e <= '9') throw PatternError("back-references are not supported");
-        if (e == 'b' && starts_with_word_char(p.substr(i + 2)))
-          out += "(?<!" + word_class() + ")";
-        else
-          out += outside_escape(e);
-      }
-      i += 2;
-      continue;
-    }
-    if (in_class) {
-      if (c == ']') in_class = false;
-      else if (c == '[') { out += "\\["; ++i; continue; }
-      out += c;
-      ++i;
-      continue;
-    }
-    if (c == '[') {
-      in_class = true;
-      out += c;
-      ++i;
-      if (i < n && p[i] == '^') { out += '^'; ++i; }
-      if (i < n && p[i] == ']') { out += "\\]"; ++i; }
-      continue;
-    }
-    if (c == '{' && i + 2 < n && p[i + 1] == ',') {  // x{,n} means x{0,n}
-      std::size_t j = i + 2;
-      while (j < n && p[j] >= '0' && p[j] <= '9') ++j;
-      if (j > i + 2 && j < n && p[j] == '}') { out += "{0,"; i += 2; continue; }
-    }
-    out += c;
-    ++i;
-  }
-  return out;
-}
+std::string translate_pattern(std::string_view p) { return pattern_text::translate(p); }
 
 namespace {
 
@@ -198,6 +46,33 @@ ThreadResources& resources() {
   return r;
 }
 
+// The outermost TrustScope that accepted its input on this thread, if any:
+// subjects are then well-formed and surrogate-free.
+thread_local const TrustScope* t_trust = nullptr;
+
+// True when no decimal digit of `s` lies outside ASCII.
+bool only_ascii_digits(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) {
+      ++i;
+      // Eight ASCII bytes at a time.
+      while (i + 8 <= s.size()) {
+        std::uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        if (w & 0x8080808080808080ULL) break;
+        i += 8;
+      }
+      continue;
+    }
+    char32_t c = utf8::decode(s, i);
+    // Latin-1 to Arabic, and punctuation, arrows, symbols and dingbats
+    // (U+2000..2BFF), hold no decimal digit: no lookup for the usual ones.
+    if (c < 0x660 || (c >= 0x2000 && c < 0x2C00)) continue;
+    if (uni::is_decimal(c)) return false;
+  }
+  return true;
+}
+
 // A subject ready for PCRE2: lone surrogates (invalid in strict UTF-8) are
 // replaced by U+FFFD, which has the same byte length, so every offset stays
 // valid for the original text and U+FFFD belongs to the same classes as a
@@ -205,7 +80,15 @@ ThreadResources& resources() {
 struct Subject {
   std::string copy;
   std::string_view view;
-  explicit Subject(std::string_view s) : view(s) {
+  uint32_t opts = 0;          // PCRE2_NO_UTF_CHECK when already checked
+  bool ascii_digits = false;  // \d may be read as [0-9]
+  Subject(std::string_view s, bool has_digit_twin) : view(s) {
+    if (t_trust) {
+      opts = PCRE2_NO_UTF_CHECK;
+      ascii_digits = has_digit_twin && t_trust->ascii_digits();
+      return;
+    }
+    ascii_digits = has_digit_twin && only_ascii_digits(s);
     if (utf8::has_surrogate(s)) {
       copy.assign(s);
       for (std::size_t i = 0; i + 2 < copy.size(); ++i) {
@@ -231,21 +114,30 @@ std::string error_text(int rc) {
 }  // namespace
 
 struct Pattern::Impl {
-  pcre2_code* code = nullptr;
+  // One compiled form of the pattern.
+  struct Code {
+    pcre2_code* whole = nullptr;
+    // The top-level alternatives compiled one by one, for existence tests:
+    // "A|B" matches somewhere exactly when A or B does, and each
+    // alternative alone keeps PCRE2's fast start-of-match scanning, which
+    // the combination often loses.  Empty for a single alternative.
+    std::vector<pcre2_code*> alternatives;
+    ~Code() {
+      pcre2_code_free(whole);
+      for (pcre2_code* c : alternatives) pcre2_code_free(c);
+    }
+  };
+  Code unicode;
+  // For patterns with \d: the same with \d as [0-9], used on subjects whose
+  // digits are all ASCII (Unicode property tests defeat PCRE2's fast
+  // scanning for a first character).
+  std::unique_ptr<Code> ascii;
   uint32_t groups = 0;
-  // The top-level alternatives compiled one by one, for existence tests:
-  // "A|B" matches somewhere exactly when A or B does, and each alternative
-  // alone keeps PCRE2's fast start-of-match scanning, which the combination
-  // often loses.  Empty when the pattern has a single alternative.
-  std::vector<pcre2_code*> alternatives;
 
-  ~Impl() {
-    pcre2_code_free(code);
-    for (pcre2_code* c : alternatives) pcre2_code_free(c);
-  }
+  const Code& code_for(const Subject& subj) const { return subj.ascii_digits ? *ascii : unicode; }
 
-  bool run(std::string_view s, std::size_t start, uint32_t opts, Match* m) const {
-    return run_code(code, s, start, opts, m);
+  bool run(const Subject& subj, std::size_t start, uint32_t opts, Match* m) const {
+    return run_code(code_for(subj).whole, subj.view, start, opts, m);
   }
 
   // Runs one match.  Returns false on no match; throws on engine errors.
@@ -278,35 +170,8 @@ struct Pattern::Impl {
 
 namespace {
 
-// The top-level alternatives of a pattern text (outside groups and classes).
-std::vector<std::string_view> top_level_alternatives(std::string_view p) {
-  std::vector<std::string_view> out;
-  int depth = 0;
-  bool in_class = false;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < p.size(); ++i) {
-    char c = p[i];
-    if (c == '\\') { ++i; continue; }
-    if (in_class) { if (c == ']') in_class = false; continue; }
-    if (c == '[') {
-      in_class = true;
-      if (i + 1 < p.size() && p[i + 1] == '^') ++i;
-      if (i + 1 < p.size() && p[i + 1] == ']') ++i;
-      continue;
-    }
-    if (c == '(') ++depth;
-    else if (c == ')') --depth;
-    else if (c == '|' && depth == 0) {
-      out.push_back(p.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  out.push_back(p.substr(start));
-  return out;
-}
-
-pcre2_code* compile_code(std::string_view python_source, unsigned flags, Pattern::Mode mode) {
-  std::string pcre = translate_pattern(python_source);
+pcre2_code* compile_code(std::string_view python_source, unsigned flags, Pattern::Mode mode, bool ascii_digits) {
+  std::string pcre = pattern_text::translate(python_source, ascii_digits);
   uint32_t opts = PCRE2_UTF | PCRE2_UCP;
   if (flags & Pattern::IGNORECASE) opts |= PCRE2_CASELESS;
   if (flags & Pattern::DOTALL) opts |= PCRE2_DOTALL;
@@ -329,23 +194,45 @@ pcre2_code* compile_code(std::string_view python_source, unsigned flags, Pattern
 Pattern::Pattern(std::string_view python_source, unsigned flags, Mode mode)
     : impl_(new Impl), source_(python_source), flags_(flags), mode_(mode) {
   std::unique_ptr<Impl> guard(impl_);
-  impl_->code = compile_code(python_source, flags, mode);
-  pcre2_pattern_info(impl_->code, PCRE2_INFO_CAPTURECOUNT, &impl_->groups);
+  std::vector<std::string_view> alts = pattern_text::top_level_alternatives(python_source);
+  auto build = [&](Impl::Code& code, bool ascii_digits) {
+    code.whole = compile_code(python_source, flags, mode, ascii_digits);
+    if (alts.size() > 1)
+      for (std::string_view a : alts) code.alternatives.push_back(compile_code(a, flags, mode, ascii_digits));
+  };
+  build(impl_->unicode, false);
+  pcre2_pattern_info(impl_->unicode.whole, PCRE2_INFO_CAPTURECOUNT, &impl_->groups);
   if (impl_->groups > static_cast<uint32_t>(Match::kMaxGroups))
     throw PatternError("too many groups in pattern " + std::string(python_source));
-  std::vector<std::string_view> alts = top_level_alternatives(python_source);
-  if (alts.size() > 1)
-    for (std::string_view a : alts) impl_->alternatives.push_back(compile_code(a, flags, mode));
+  if (pattern_text::translate(python_source, true) != pattern_text::translate(python_source, false)) {
+    impl_->ascii = std::make_unique<Impl::Code>();
+    build(*impl_->ascii, true);
+  }
   guard.release();
 }
 
 Pattern::~Pattern() { delete impl_; }
 
+TrustScope::TrustScope(std::string_view input)
+    : input_(input), owner_(!t_trust && utf8::is_valid(input) && !utf8::has_surrogate(input)) {
+  if (owner_) t_trust = this;
+}
+
+TrustScope::~TrustScope() {
+  if (owner_) t_trust = nullptr;
+}
+
+bool TrustScope::ascii_digits() const {
+  if (ascii_digits_ < 0) ascii_digits_ = only_ascii_digits(input_);
+  return ascii_digits_ != 0;
+}
+
 bool Pattern::test(std::string_view s) const {
-  if (impl_->alternatives.empty()) return search(s, nullptr, 0);
-  Subject subj(s);
-  uint32_t opts = 0;
-  for (const pcre2_code* c : impl_->alternatives) {
+  Subject subj(s, impl_->ascii != nullptr);
+  const Impl::Code& code = impl_->code_for(subj);
+  if (code.alternatives.empty()) return impl_->run(subj, 0, subj.opts, nullptr);
+  uint32_t opts = subj.opts;
+  for (const pcre2_code* c : code.alternatives) {
     if (impl_->run_code(c, subj.view, 0, opts, nullptr)) return true;
     opts = PCRE2_NO_UTF_CHECK;  // checked by the first run
   }
@@ -353,17 +240,18 @@ bool Pattern::test(std::string_view s) const {
 }
 
 bool Pattern::search(std::string_view s, Match* m, std::size_t start) const {
-  Subject subj(s);
-  return impl_->run(subj.view, start, 0, m);
+  Subject subj(s, impl_->ascii != nullptr);
+  return impl_->run(subj, start, subj.opts, m);
 }
 
 void Pattern::for_each(std::string_view s, const std::function<bool(const Match&)>& f) const {
-  Subject subj(s);
+  Subject subj(s, impl_->ascii != nullptr);
   Match m;
   std::size_t pos = 0;
-  uint32_t opts = 0;
+  uint32_t opts = subj.opts;
   while (pos <= subj.view.size()) {
-    if (!impl_->run(subj.view, pos, opts, &m)) break;
+    if (!impl_->run(subj, pos, opts, &m)) break;
+    interrupt::tick(m.end - pos);
     if (!f(m)) break;
     // The text was checked on the first call; later calls of this scan skip
     // the (otherwise repeated, O(n) each) UTF check.

@@ -97,6 +97,32 @@ class Pattern {
   Mode mode_;
 };
 
+// While a TrustScope that accepted its input lives on this thread, every
+// subject given to a Pattern is taken as well-formed UTF-8 without encoded
+// surrogates, and matching skips the per-call check (a full pass over the
+// subject) and the surrogate scan.  Open one where an input is first seen;
+// texts cut from it on character boundaries, or joined from such pieces and
+// other well-formed text, keep the property.  Scopes nest: an inner scope
+// is for text taken from the outer one's input.
+class TrustScope {
+ public:
+  // Trusts subjects when `input` qualifies (or an enclosing scope already
+  // does); otherwise changes nothing.
+  explicit TrustScope(std::string_view input);
+  ~TrustScope();
+  TrustScope(const TrustScope&) = delete;
+  TrustScope& operator=(const TrustScope&) = delete;
+
+  // True when the input holds no decimal digit outside ASCII (found out on
+  // the first question, then kept).
+  bool ascii_digits() const;
+
+ private:
+  std::string_view input_;
+  bool owner_;                    // this scope accepted its input (and no outer one did)
+  mutable int ascii_digits_ = -1;  // unknown yet
+};
+
 // Name, pattern text (Python `re` syntax) and `re` flags (re.I = 2, re.M = 8,
 // re.S = 16) of a module's public pattern constant, for the host bindings.
 struct PatternInfo {

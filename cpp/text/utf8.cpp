@@ -10,30 +10,39 @@ std::size_t length(std::string_view s) {
   return n;
 }
 
-char32_t decode(std::string_view s, std::size_t& i) {
-  auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 < 0x80) {
+bool decode_strict(std::string_view s, std::size_t& i, char32_t& c) {
+  auto p = reinterpret_cast<const unsigned char*>(s.data()) + i;
+  std::size_t n = s.size() - i;
+  unsigned char b = p[0];
+  if (b < 0x80) {
+    c = b;
     ++i;
-    return b0;
+    return true;
   }
-  std::size_t n = seq_len(b0);
-  if (i + n > s.size()) {  // truncated: take one byte as it is
-    ++i;
-    return 0xFFFD;
-  }
-  char32_t c;
-  if (n == 2) {
-    c = (b0 & 0x1F) << 6 | (static_cast<unsigned char>(s[i + 1]) & 0x3F);
-  } else if (n == 3) {
-    c = (b0 & 0x0F) << 12 | (static_cast<unsigned char>(s[i + 1]) & 0x3F) << 6 |
-        (static_cast<unsigned char>(s[i + 2]) & 0x3F);
+  std::size_t len;
+  char32_t min;
+  if (b >= 0xC2 && b < 0xE0) {
+    len = 2;
+    min = 0x80;
+  } else if (b >= 0xE0 && b < 0xF0) {
+    len = 3;
+    min = 0x800;
+  } else if (b >= 0xF0 && b < 0xF5) {
+    len = 4;
+    min = 0x10000;
   } else {
-    c = (b0 & 0x07) << 18 | (static_cast<unsigned char>(s[i + 1]) & 0x3F) << 12 |
-        (static_cast<unsigned char>(s[i + 2]) & 0x3F) << 6 |
-        (static_cast<unsigned char>(s[i + 3]) & 0x3F);
+    return false;
   }
-  i += n;
-  return c;
+  if (len > n) return false;
+  char32_t v = b & (0x7F >> len);
+  for (std::size_t k = 1; k < len; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return false;
+    v = (v << 6) | (p[k] & 0x3F);
+  }
+  if (v < min || v > 0x10FFFF) return false;
+  c = v;
+  i += len;
+  return true;
 }
 
 char32_t decode_back(std::string_view s, std::size_t& i) {
@@ -64,6 +73,9 @@ void append(std::string& out, char32_t c) {
 }
 
 std::size_t offset_of(std::string_view s, std::size_t n) {
+  // An ASCII head: characters are bytes.
+  std::size_t k = n < s.size() ? n : s.size();
+  if (is_ascii(s.substr(0, k))) return k;
   std::size_t i = 0, seen = 0;
   while (i < s.size()) {
     if (is_lead(static_cast<unsigned char>(s[i]))) {
@@ -105,33 +117,19 @@ bool is_valid(std::string_view s) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
   std::size_t n = s.size(), i = 0;
   while (i < n) {
-    unsigned char b = p[i];
-    if (b < 0x80) {
+    if (p[i] < 0x80) {
       ++i;
+      // Eight ASCII bytes at a time.
+      while (i + 8 <= n) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080ULL) break;
+        i += 8;
+      }
       continue;
     }
-    std::size_t len;
-    char32_t min;
-    if (b >= 0xC2 && b < 0xE0) {
-      len = 2;
-      min = 0x80;
-    } else if (b >= 0xE0 && b < 0xF0) {
-      len = 3;
-      min = 0x800;
-    } else if (b >= 0xF0 && b < 0xF5) {
-      len = 4;
-      min = 0x10000;
-    } else {
-      return false;
-    }
-    if (i + len > n) return false;
-    char32_t c = b & (0x7F >> len);
-    for (std::size_t k = 1; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-      c = (c << 6) | (p[i + k] & 0x3F);
-    }
-    if (c < min || c > 0x10FFFF) return false;
-    i += len;
+    char32_t c;
+    if (!decode_strict(s, i, c)) return false;
   }
   return true;
 }

@@ -28,8 +28,27 @@ inline std::size_t seq_len(unsigned char b) {
   return 4;
 }
 
-// Decodes the code point at byte offset `i` and advances `i` past it.
-char32_t decode(std::string_view s, std::size_t& i);
+// The project's one UTF-8 decoder.  Reads the well-formed sequence at
+// s[i] (an encoded surrogate counts as well-formed) into `c` and advances
+// `i` past it; returns false, changing nothing, when s[i] starts none
+// (stray continuation byte, overlong form, value past U+10FFFF, truncation).
+bool decode_strict(std::string_view s, std::size_t& i, char32_t& c);
+
+// Decodes the code point at byte offset `i` and advances `i` past it.  A
+// byte that starts no well-formed sequence reads as U+FFFD and is skipped
+// alone (texts in the core are well-formed; this only keeps a stray byte
+// from being read past).
+inline char32_t decode(std::string_view s, std::size_t& i) {
+  auto b = static_cast<unsigned char>(s[i]);
+  if (b < 0x80) {
+    ++i;
+    return b;
+  }
+  char32_t c;
+  if (decode_strict(s, i, c)) return c;
+  ++i;
+  return 0xFFFD;
+}
 
 // Decodes the code point that ends just before byte offset `i` and moves `i`
 // back to its first byte.  Requires i > 0.

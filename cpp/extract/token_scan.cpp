@@ -1,0 +1,210 @@
+#include "extract/token_scan.hpp"
+
+#include <array>
+
+#include "extract/patterns.hpp"
+#include "text/char_class.hpp"
+#include "text/unicode.hpp"
+#include "text/utf8.hpp"
+
+namespace vorlane::extract {
+
+namespace {
+
+using cls::at;
+using cls::word_before;
+constexpr auto word = cls::is_word;
+
+// [\w.-]
+bool run_char(char32_t c) { return c == '.' || c == '-' || word(c); }
+
+// [\w./:-]
+bool value_char(char32_t c) { return c == '.' || c == '/' || c == ':' || c == '-' || word(c); }
+
+// The end of the run of [\w.-] starting at `i`.
+std::size_t run_end(std::string_view s, std::size_t i) {
+  std::size_t next;
+  while (i < s.size() && run_char(at(s, i, next))) i = next;
+  return i;
+}
+
+// The first position p in [from, to) of a run of [\w.-] where \b holds, or
+// npos.  Inside the run every character belongs to the class, so \b holds
+// exactly where word and non-word characters meet.
+std::size_t first_boundary(std::string_view s, std::size_t from, std::size_t to) {
+  bool prev = word_before(s, from);
+  for (std::size_t i = from, next; i < to; i = next) {
+    bool cur = word(at(s, i, next));
+    if (cur != prev) return i;
+    prev = cur;
+  }
+  return std::string_view::npos;
+}
+
+constexpr std::array<std::string_view, 27> kExtensions = {
+    "md", "py", "json", "yaml", "yml", "kt", "kts", "sh", "toml", "txt", "db", "cfg", "ini", "gd",
+    "tscn", "png", "html", "css", "js", "ts", "mjs", "svg", "log", "service", "timer", "env"};
+
+bool is_extension(std::string_view w) {
+  for (std::string_view e : kExtensions)
+    if (w == e) return true;
+  return false;
+}
+
+// \b[\w.-]+\.(?:md|py|...)\b from `pos`.  From a start p the greedy run
+// backs off to the last "." after p that is followed by a whole word (a
+// maximal \w run, since the \b after the extension needs a non-word next)
+// spelling an extension; whether one exists depends on the run alone.
+bool find_dotted(std::string_view s, std::size_t pos, Match& m) {
+  std::size_t i = pos, next;
+  while (i < s.size()) {
+    if (!run_char(at(s, i, next))) {
+      i = next;
+      continue;
+    }
+    // The run [i, e): the last "." followed by an extension word.
+    std::size_t last_dot = std::string_view::npos, last_end = 0;
+    std::size_t j = i;
+    while (j < s.size()) {
+      char32_t c = at(s, j, next);
+      if (!run_char(c)) break;
+      if (c == '.' && j > i && next < s.size()) {
+        // The word after the dot.
+        std::size_t w = next, wn;
+        while (w < s.size() && word(at(s, w, wn))) w = wn;
+        if (w > next && is_extension(s.substr(next, w - next))) {
+          last_dot = j;
+          last_end = w;
+        }
+        j = w > next ? w : next;
+        continue;
+      }
+      j = next;
+    }
+    std::size_t e = j;
+    interrupt::tick(e - i);
+    if (last_dot != std::string_view::npos) {
+      std::size_t p = first_boundary(s, i, last_dot);
+      if (p != std::string_view::npos) {
+        m.begin = p;
+        m.end = last_end;
+        m.groups = 0;
+        return true;
+      }
+    }
+    i = e;
+  }
+  return false;
+}
+
+// `\s?=\s?[\w./:-]+` at `e`: the end of the match, or npos.
+std::size_t keyval_tail(std::string_view s, std::size_t e) {
+  std::size_t next;
+  if (e >= s.size()) return std::string_view::npos;
+  std::size_t eq = e;
+  if (s[eq] != '=') {
+    if (!uni::is_space(at(s, e, next)) || next >= s.size() || s[next] != '=') return std::string_view::npos;
+    eq = next;
+  }
+  std::size_t v = eq + 1;
+  if (v >= s.size()) return std::string_view::npos;
+  char32_t c = at(s, v, next);
+  if (!value_char(c)) {
+    if (!uni::is_space(c)) return std::string_view::npos;
+    v = next;
+    if (v >= s.size() || !value_char(at(s, v, next))) return std::string_view::npos;
+  }
+  while (v < s.size() && value_char(at(s, v, next))) v = next;
+  return v;
+}
+
+}  // namespace
+
+std::string Finder::sub(std::string_view s, std::string_view repl) {
+  std::string out;
+  std::size_t last = 0;
+  for_each(s, [&](const Match& m) {
+    out.append(s.substr(last, m.begin - last));
+    out.append(repl);
+    last = m.end;
+    return true;
+  });
+  out.append(s.substr(last));
+  return out;
+}
+
+bool PathFinder::find(std::string_view s, std::size_t pos, Match& m) {
+  if (!head_.covers(pos)) {
+    head_.found = patterns().PATH_HEAD_RE.search(s, &head_.m, pos);
+    head_.from = pos;
+    head_.valid = true;
+  }
+  if (!dotted_.covers(pos)) {
+    dotted_.found = find_dotted(s, pos, dotted_.m);
+    dotted_.from = pos;
+    dotted_.valid = true;
+  }
+  // At the same start the earlier alternatives win.
+  if (head_.found && (!dotted_.found || head_.m.begin <= dotted_.m.begin)) {
+    m = head_.m;
+    return true;
+  }
+  if (dotted_.found) {
+    m = dotted_.m;
+    return true;
+  }
+  return false;
+}
+
+bool KeyvalFinder::find(std::string_view s, std::size_t pos, Match& m) {
+  std::size_t i = pos, next;
+  while (i < s.size()) {
+    if (!run_char(at(s, i, next))) {
+      i = next;
+      continue;
+    }
+    std::size_t e = run_end(s, i);
+    interrupt::tick(e - i);
+    std::size_t end = keyval_tail(s, e);
+    if (end != std::string_view::npos) {
+      std::size_t p = first_boundary(s, i, e);
+      if (p != std::string_view::npos) {
+        m.begin = p;
+        m.end = end;
+        m.groups = 0;
+        return true;
+      }
+    }
+    i = e;
+  }
+  return false;
+}
+
+bool negated_before(std::string_view unit, std::size_t end) {
+  std::string_view s = unit.substr(0, end);
+  // The pattern ends in \s+ before the end (or before a final line feed,
+  // itself white space): the text must end in white space.
+  if (s.empty()) return false;
+  std::size_t i = s.size();
+  if (!uni::is_space(utf8::decode_back(s, i))) return false;
+  // A match holds the negation (one or two words) and at most two more
+  // words, each piece separated by white space: it starts inside the fourth
+  // run of non-white-space from the end, or later.
+  i = s.size();
+  int runs = 0;
+  bool in_run = false;
+  while (i > 0) {
+    std::size_t j = i;
+    bool space = uni::is_space(utf8::decode_back(s, j));
+    if (!space && !in_run && ++runs > 4) break;
+    in_run = !space;
+    i = j;
+  }
+  // One character more for the \b before the negation.
+  std::size_t from = i;
+  if (from > 0) utf8::decode_back(s, from);
+  Match m;
+  return patterns().NEGATED_RE.search(s.substr(from), &m, i - from);
+}
+
+}  // namespace vorlane::extract

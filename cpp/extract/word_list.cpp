@@ -1,0 +1,200 @@
+#include "extract/word_list.hpp"
+
+#include <stdexcept>
+
+#include "text/char_class.hpp"
+#include "text/interrupt.hpp"
+#include "text/utf8.hpp"
+
+namespace vorlane::extract {
+
+namespace {
+
+constexpr auto word = cls::is_word;
+
+// The ASCII character `c` folds onto, or 0 for one that folds onto none.
+char fold(char32_t c) {
+  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : static_cast<char>(c);
+  if (c == 0x212A) return 'k';
+  if (c == 0x17F) return 's';
+  return 0;
+}
+
+int slot(char c) {
+  if (c >= 'a' && c <= 'z') return c - 'a';
+  if (c >= '0' && c <= '9') return 26 + (c - '0');
+  return -1;
+}
+
+// Every spelling of an alternative with "x?" optional characters.
+void expand(std::string_view alt, std::string prefix, std::vector<std::string>& out) {
+  for (std::size_t i = 0; i < alt.size(); ++i) {
+    if (i + 1 < alt.size() && alt[i + 1] == '?') {
+      expand(alt.substr(i + 2), prefix + alt[i], out);
+      expand(alt.substr(i + 2), prefix, out);
+      return;
+    }
+    prefix += alt[i];
+  }
+  out.push_back(std::move(prefix));
+}
+
+}  // namespace
+
+WordList::WordList(std::string_view p) {
+  auto bad = [&] { return std::logic_error("not a word-list pattern: " + std::string(p)); };
+  if (p.substr(0, 2) == "^(") anchored_ = true;
+  else if (p.substr(0, 3) != "\\b(") throw bad();
+  std::size_t close = p.find(')');
+  if (close == std::string_view::npos) throw bad();
+  std::string_view suffix = p.substr(close + 1);
+  if (suffix == "\\b") end_boundary_ = true;
+  else if (suffix == "\\w*" || suffix.empty()) end_boundary_ = false;
+  else throw bad();
+  std::size_t open = anchored_ ? 2 : 3;
+  std::string_view body = p.substr(open, close - open);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= body.size(); ++i) {
+    if (i < body.size() && body[i] != '|') continue;
+    std::string_view alt = body.substr(start, i - start);
+    start = i + 1;
+    Tail tail = Tail::None;
+    if (alt.size() > 3 && alt.substr(alt.size() - 3) == "\\w*") tail = Tail::Star;
+    if (alt.size() > 3 && alt.substr(alt.size() - 3) == "\\w+") tail = Tail::Plus;
+    if (tail != Tail::None) alt.remove_suffix(3);
+    for (char c : alt)
+      if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '\'' || c == '-' || c == ' ' || c == '?'))
+        throw bad();
+    std::vector<std::string> spellings;
+    expand(alt, "", spellings);
+    for (std::string& s : spellings) {
+      if (s.empty() || slot(s[0]) < 0) throw bad();
+      if (s.size() == 1) {
+        single_.push_back(Alt{std::move(s), tail});
+        continue;
+      }
+      int second = slot(s[1]);
+      by_start_[slot(s[0]) * (kSlots + 1) + (second < 0 ? kSlots : second)].push_back(Alt{std::move(s), tail});
+    }
+  }
+}
+
+std::size_t WordList::match_end(std::string_view s, std::size_t p, const Alt& a) const {
+  constexpr std::size_t npos = std::string_view::npos;
+  std::size_t i = p;
+  for (char want : a.text) {
+    if (i >= s.size()) return npos;
+    auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      char got = (b >= 'A' && b <= 'Z') ? static_cast<char>(b + 32) : static_cast<char>(b);
+      if (got != want) return npos;
+      ++i;
+    } else if (fold(utf8::decode(s, i)) != want) {
+      return npos;
+    }
+  }
+  // The tail: greedy \w* / \w+; the \b after it then holds exactly when the
+  // tail took at least what it needs (a word character follows nothing else).
+  std::size_t after = i, next = i;
+  auto word_at = [&](std::size_t k, std::size_t& nx) {
+    if (k >= s.size()) return false;
+    nx = k;
+    return word(utf8::decode(s, nx));
+  };
+  if (a.tail != Tail::None) {
+    std::size_t taken = 0;
+    while (word_at(i, next)) {
+      i = next;
+      ++taken;
+    }
+    if (a.tail == Tail::Plus && taken == 0) return npos;
+    return i;  // ends a word run: \b holds, and \w* needs nothing more
+  }
+  if (!end_boundary_) return after;  // `\w*` (or nothing) after the group
+  bool last_word = slot(a.text.back()) >= 0;
+  return word_at(after, next) != last_word ? after : npos;
+}
+
+bool WordList::any_at(std::string_view s, std::size_t p, char first) const {
+  int k = slot(first);
+  if (k < 0) return false;
+  for (const Alt& a : single_)
+    if (a.text[0] == first && match_end(s, p, a) != std::string_view::npos) return true;
+  // The second character picks the bucket.
+  std::size_t q = p + (static_cast<unsigned char>(s[p]) < 0x80 ? 1 : utf8::seq_len(static_cast<unsigned char>(s[p])));
+  if (q >= s.size()) return false;  // every alternative has two characters at least
+  std::size_t next;
+  int second = slot(fold(cls::at(s, q, next)));
+  for (const Alt& a : by_start_[k * (kSlots + 1) + (second < 0 ? kSlots : second)])
+    if (match_end(s, p, a) != std::string_view::npos) return true;
+  return false;
+}
+
+std::size_t WordList::prefix_end(std::string_view s) const {
+  constexpr std::size_t npos = std::string_view::npos;
+  if (s.empty()) return npos;
+  std::size_t next;
+  int k = slot(fold(cls::at(s, 0, next)));
+  if (k < 0) return npos;
+  for (const Alt& a : single_)
+    if (a.text[0] == "abcdefghijklmnopqrstuvwxyz0123456789"[k])
+      if (std::size_t e = match_end(s, 0, a); e != npos) return e;
+  if (next >= s.size()) return npos;
+  std::size_t after;
+  int second = slot(fold(cls::at(s, next, after)));
+  for (const Alt& a : by_start_[k * (kSlots + 1) + (second < 0 ? kSlots : second)])
+    if (std::size_t e = match_end(s, 0, a); e != npos) return e;
+  return npos;
+}
+
+bool WordList::test(std::string_view s) const {
+  if (s.empty()) return false;
+  if (anchored_) {
+    // ^ then an alternative starting with a letter or digit: \b holds at 0.
+    std::size_t next;
+    return any_at(s, 0, fold(cls::at(s, 0, next)));
+  }
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  bool prev_word = false;
+  std::size_t i = 0, counted = 0;
+  while (i < n) {
+    if (i - counted >= 65536) {  // long texts: let the host interrupt
+      interrupt::tick(i - counted);
+      counted = i;
+    }
+    unsigned char b = p[i];
+    if (b >= 0x80) {
+      std::size_t next = i;
+      char32_t c = utf8::decode(s, next);
+      bool w = word(c);
+      if (w && !prev_word && any_at(s, i, fold(c))) return true;
+      prev_word = w;
+      i = next;
+      continue;
+    }
+    if (!(cls::kAscii[b] & cls::kWord)) {
+      prev_word = false;
+      ++i;
+      continue;
+    }
+    if (!prev_word) {
+      // Most word starts have no alternative for their first two letters.
+      int k = slot(fold(b));
+      unsigned char b2 = i + 1 < n ? p[i + 1] : 0x80;
+      bool none = k < 0;
+      if (!none && b2 < 0x80 && single_.empty()) {
+        int k2 = slot(fold(b2));
+        none = by_start_[k * (kSlots + 1) + (k2 < 0 ? kSlots : k2)].empty();
+      }
+      if (!none && any_at(s, i, fold(b))) return true;
+    }
+    // The rest of an ASCII word holds no word start.
+    prev_word = true;
+    ++i;
+    while (i < n && p[i] < 0x80 && (cls::kAscii[p[i]] & cls::kWord)) ++i;
+  }
+  return false;
+}
+
+}  // namespace vorlane::extract

@@ -1,0 +1,69 @@
+// Fast character classes for scanners: Python's \w and \s (str.isalnum() or
+// "_", str.isspace()), answered from a table for ASCII and by text/unicode
+// for the rest.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+#include "text/unicode.hpp"
+#include "text/utf8.hpp"
+
+namespace vorlane::cls {
+
+inline constexpr unsigned char kWord = 1, kSpace = 2;
+
+inline constexpr std::array<unsigned char, 128> kAscii = [] {
+  std::array<unsigned char, 128> t{};
+  for (int c = 0; c < 128; ++c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') t[c] |= kWord;
+    if ((c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20)) t[c] |= kSpace;
+  }
+  return t;
+}();
+
+inline bool ascii_word(unsigned char b) { return b < 0x80 && (kAscii[b] & kWord); }
+
+inline bool is_word(char32_t c) { return c < 0x80 ? (kAscii[c] & kWord) != 0 : uni::is_word(c); }
+inline bool is_space(char32_t c) { return c < 0x80 ? (kAscii[c] & kSpace) != 0 : uni::is_space(c); }
+
+// The code point at s[i] (i < s.size()), and the offset after it.
+inline char32_t at(std::string_view s, std::size_t i, std::size_t& next) {
+  auto b = static_cast<unsigned char>(s[i]);
+  if (b < 0x80) {
+    next = i + 1;
+    return b;
+  }
+  next = i;
+  return utf8::decode(s, next);
+}
+
+// Whether the code point before offset i is a word character (false at 0).
+inline bool word_before(std::string_view s, std::size_t i) {
+  if (i == 0) return false;
+  auto b = static_cast<unsigned char>(s[i - 1]);
+  if (b < 0x80) return kAscii[b] & kWord;
+  return uni::is_word(utf8::decode_back(s, i));
+}
+
+// A set of bytes, built at compile time.
+struct ByteSet {
+  std::array<bool, 256> in{};
+  constexpr explicit ByteSet(std::string_view bytes) {
+    for (char c : bytes) in[static_cast<unsigned char>(c)] = true;
+  }
+  // The first offset at or after `pos` holding one of the bytes, or npos
+  // (std::string_view::find_first_of runs memchr once per byte).
+  std::size_t find(std::string_view s, std::size_t pos = 0) const {
+    for (std::size_t i = pos; i < s.size(); ++i)
+      if (in[static_cast<unsigned char>(s[i])]) return i;
+    return std::string_view::npos;
+  }
+  bool any(std::string_view s) const { return find(s) != std::string_view::npos; }
+};
+
+// "~", "/" or ".": a path needs one.
+inline constexpr ByteSet kPathChars("~/.");
+
+}  // namespace vorlane::cls
