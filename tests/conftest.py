@@ -1,8 +1,8 @@
 """Shared helpers of the reference-based tests (kept small).
 
 - puts tests/ on sys.path so that ``import reference`` works everywhere;
-- ``compiled(name, probe)``: the compiled module, or None while it is not
-  built (``vorlane_core/extract`` is an empty namespace package until then);
+- ``compiled(name, probe)``: the compiled module, imported directly: a build
+  that lacks it (or lacks ``probe``) fails the tests instead of skipping them;
 - ``CORPUS``: ../shared/corpus relative to the repository root;
 - the ``model_server`` fixture: the fake chat-completions server
   (fake_model_server.py) plus a child interpreter that imports the compiled extract module with VESKARD_LLM_URL
@@ -30,12 +30,11 @@ TEST_MODEL = "qwen-test-\u00e9\U0001f600"  # non-ASCII: escaped in the body
 
 
 def compiled(name, probe):
-    """The compiled module ``name`` when it is importable and has ``probe``."""
-    try:
-        mod = importlib.import_module(name)
-    except ImportError:
-        return None
-    return mod if hasattr(mod, probe) else None
+    """The compiled module ``name``, which must have ``probe``."""
+    mod = importlib.import_module(name)
+    if not hasattr(mod, probe):
+        raise AttributeError(f"{name} has no {probe}: the build is out of date")
+    return mod
 
 
 @pytest.fixture(params=["compiled", "reference"])
@@ -46,10 +45,7 @@ def V(request, monkeypatch):
         import reference
 
         return reference.verify_module
-    mod = compiled("vorlane_core.verify", "verify")
-    if mod is None:
-        pytest.skip("vorlane_core.verify not built")
-    return mod
+    return compiled("vorlane_core.verify", "verify")
 
 
 def child_env(**extra):
@@ -98,8 +94,7 @@ def model_server():
     (path, headers, body bytes) or None when no request was sent; outcome is
     {"ok": result} or {"error": exception type name, "msg": ...}.
     """
-    if compiled("vorlane_core.extract", "classify_units") is None:
-        pytest.skip("vorlane_core.extract.classify_units not importable yet")
+    compiled("vorlane_core.extract", "classify_units")
     from fake_model_server import FakeModel
 
     server = FakeModel()

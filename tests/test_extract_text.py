@@ -9,7 +9,7 @@ import pytest
 
 import reference as R
 
-extract = pytest.importorskip("vorlane_core.extract")
+from vorlane_core import extract
 
 FUNCS = ["split_units", "literal_targets", "strong_kind", "heuristic_kind", "_sentences", "_strip_fences", "_tidy"]
 

@@ -8,7 +8,7 @@ import pytest
 
 from format_checks import CORPUS_RUNS, REPORT, ROOT, RUN, RUNS, all_claims, hostile_run, inputs, json_doc, vorlane, workdir  # noqa: F401
 
-jsonschema = pytest.importorskip("jsonschema")
+import jsonschema
 
 from vorlane_core import __version__  # noqa: E402
 from vorlane_core.check import check, fails  # noqa: E402

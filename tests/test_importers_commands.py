@@ -138,7 +138,7 @@ REPORT = "Ran `pytest` and all tests pass."
 def test_what_a_reader_concludes(tmp_path, code, verdict):
     """A report that says it ran pytest: contradicted when the transcript shows a failure;
     an unknown outcome is never taken for a success."""
-    check = pytest.importorskip("vorlane_core.check").check
+    from vorlane_core.check import check
     session = claude_session(cc_bash("pytest", "collected 3 items", code), cc_say(REPORT))
     run = import_session(str(write_session(tmp_path, "s.jsonl", session)))
     assert run.report == REPORT

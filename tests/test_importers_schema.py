@@ -17,7 +17,7 @@ SCHEMA = Path(__file__).resolve().parents[1] / "docs" / "run-log.schema.json"
 
 def validators():
     """Validators of the run log and of an imported run."""
-    jsonschema = pytest.importorskip("jsonschema", reason="jsonschema (a test dependency) is not installed")
+    import jsonschema
     schema = json.loads(SCHEMA.read_text(encoding="utf-8"))
     jsonschema.Draft202012Validator.check_schema(schema)
     run_schema = {"$schema": schema["$schema"], "$defs": schema["$defs"], "$ref": "#/$defs/run"}

@@ -28,8 +28,6 @@ import reference as R
 X = compiled("vorlane_core.extract", "split_units")
 V = compiled("vorlane_core.verify", "verify")
 
-needs_extract = pytest.mark.skipif(X is None, reason="vorlane_core.extract not built")
-needs_verify = pytest.mark.skipif(V is None, reason="vorlane_core.verify not built")
 
 MB = 1_000_000
 
@@ -55,7 +53,6 @@ def version_run(n):
 SHAPES = [("path", path_run), ("number", number_run), ("version", version_run)]
 
 
-@needs_extract
 class TestBacktrackingRuns:
     """Runs that drive PATH_RE, NUM_RE and VERSION_RE through millions of
     repetitions: the JIT stack overflows on the longer ones and the match is
@@ -104,7 +101,6 @@ class TestBacktrackingRuns:
             assert X.heuristic_kind(unit) == R.heuristic_kind(unit)
 
 
-@needs_verify
 class TestAtomCut:
     """The atom cut pattern is quadratic on long white-space runs in every
     engine; the cleaning before it collapses them, so targets with 10,000
@@ -155,7 +151,6 @@ def nested_dicts(depth, leaf="foo.txt"):
     return root
 
 
-@needs_verify
 class TestNestedArguments:
     CLAIM = {"text": "Posted foo.txt", "kind": "external_action", "targets": ["foo.txt"]}
 
@@ -192,7 +187,6 @@ def bullets(n):
     return "\n".join("- Fixed item %d in file_%d.py (was %d ms)" % (k, k, k % 997) for k in range(n))
 
 
-@needs_extract
 class TestManyBlocks:
     def test_hundred_thousand_bullets(self):
         report = bullets(100_000)
@@ -252,7 +246,6 @@ def prose(n_chars, seed=0):
     return "\n\n".join(out)
 
 
-@needs_extract
 class TestLargeReports:
     def test_one_megabyte_report_matches_reference(self):
         report = prose(MB)
@@ -286,7 +279,6 @@ class TestLargeReports:
         assert units[-len(ref_tail):] == ref_tail
 
 
-@needs_verify
 class TestLargeLogs:
     def test_slow_sixty_four_megabyte_output(self):
         big = "x" * (64 * 2**20 - 40) + " needle=42 end"

@@ -2,9 +2,9 @@
 
 Every table runs against both implementations: ``reference`` (tests/reference.py)
 and ``compiled`` (vorlane_core.extract / vorlane_core.verify).  The compiled
-cases skip while the module or the function is not importable yet.  Private
-functions are looked up on the compiled module under the system's name (and,
-failing that, with or without a leading underscore); absent ones skip.
+module is imported directly: a missing build fails.  Private functions are
+looked up on the compiled module under the system's name (and, failing that,
+with or without a leading underscore); an absent one fails.
 
 Example texts written between single curly quotes appear here as plain
 Python strings; ⟨…⟩ code spans are written with backticks.
@@ -34,10 +34,7 @@ def _impl(request, which):
     if request.param == "reference":
         return R.extract_module if which == "extract" else R.verify_module
     name = "vorlane_core." + which
-    mod = compiled(name, "split_units" if which == "extract" else "verify")
-    if mod is None:
-        pytest.skip(name + " is not importable yet")
-    return mod
+    return compiled(name, "split_units" if which == "extract" else "verify")
 
 
 @pytest.fixture(params=["reference", "compiled"])
@@ -59,7 +56,7 @@ def fn(mod, name):
         if f is not None:
             break
     if f is None:
-        pytest.skip("%s has no %s" % (getattr(mod, "__name__", mod), name))
+        raise AttributeError("%s has no %s" % (getattr(mod, "__name__", mod), name))
     return f
 
 
@@ -235,8 +232,7 @@ def _run_cli(which, path):
             return 0, R.command_entry(path)
         except (OSError, UnicodeDecodeError):
             return 1, ""
-    if compiled("vorlane_core.extract", "split_units") is None:
-        pytest.skip("vorlane_core.extract is not importable yet")
+    compiled("vorlane_core.extract", "split_units")
     p = subprocess.run(
         [sys.executable, "-m", "vorlane_core.extract", str(path)],
         capture_output=True,
@@ -271,8 +267,7 @@ def test_command_entry(which, tmp_path, content, expected, status):
 
 def test_command_entry_arguments(tmp_path):
     """Compiled only: no argument fails with status 1; further arguments are ignored."""
-    if compiled("vorlane_core.extract", "split_units") is None:
-        pytest.skip("vorlane_core.extract is not importable yet")
+    compiled("vorlane_core.extract", "split_units")
     p = subprocess.run([sys.executable, "-m", "vorlane_core.extract"], capture_output=True, env=child_env(), timeout=60)
     assert (p.returncode, p.stdout) == (1, b"")
     assert p.stderr

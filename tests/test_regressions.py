@@ -149,7 +149,6 @@ def unit_key(u):
     return re.sub(r"\W+", " ", u.lower()).strip()
 
 
-@pytest.mark.skipif(X is None, reason="vorlane_core.extract not built")
 @pytest.mark.parametrize("path", cases("extract"), ids=lambda p: p.name)
 def test_extract_regression(path):
     text = to_text(path.read_bytes())
@@ -172,7 +171,6 @@ def test_extract_regression(path):
             assert X._inspection_record(u) == R.inspection_record(u)
 
 
-@pytest.mark.skipif(V is None, reason="vorlane_core.verify not built")
 @pytest.mark.parametrize("path", cases("verify"), ids=lambda p: p.name)
 def test_verify_regression(path, monkeypatch):
     claim, L, home = decode_verify(path.read_bytes())

@@ -15,12 +15,10 @@ from conftest import compiled
 
 import reference as R
 
-hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
 CV = compiled("vorlane_core.verify", "verify")
-pytestmark = pytest.mark.skipif(CV is None, reason="vorlane_core.verify not built")
 
 WHITE = "\t\n\x0b\x0c\r\x1c\x1d\x1e\x1f \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B))) + \
     "\u2028\u2029\u202f\u205f\u3000"

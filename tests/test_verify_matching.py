@@ -17,12 +17,10 @@ from conftest import compiled
 
 import reference as R
 
-hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
 CV = compiled("vorlane_core.verify", "verify")
-pytestmark = pytest.mark.skipif(CV is None, reason="vorlane_core.verify not built")
 
 
 @pytest.fixture(autouse=True)
