@@ -11,6 +11,7 @@ import unicodedata
 from pathlib import Path
 
 import pytest
+from pty_run import run_on_pty
 
 from fake_model_server import FakeModel, SilentListener, refused_url
 
@@ -197,29 +198,8 @@ class TestExampleOutput:
 
 def run_on_terminal(args, env=None, stream="stdout", columns=120):
     """Run with stdout or stderr on a pseudo-terminal; the other stream piped."""
-    pty = pytest.importorskip("pty")
-    import fcntl
-    import struct
-    import termios
-
-    master, slave = pty.openpty()
-    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 40, columns, 0, 0))
-    kw = {"stdout": slave, "stderr": subprocess.PIPE} if stream == "stdout" else {"stdout": subprocess.PIPE, "stderr": slave}
-    p = subprocess.Popen([sys.executable, "-m", "vorlane_core", "check", *map(str, args)], cwd=_CWD, env=_env(env), **kw)
-    os.close(slave)
-    chunks = []
-    while True:
-        try:
-            data = os.read(master, 65536)
-        except OSError:
-            break
-        if not data:
-            break
-        chunks.append(data)
-    os.close(master)
-    other = (p.stderr if stream == "stdout" else p.stdout).read().decode()
-    p.wait(timeout=60)
-    return p.returncode, b"".join(chunks).decode("utf-8", "replace"), other
+    argv = [sys.executable, "-m", "vorlane_core", "check", *map(str, args)]
+    return run_on_pty(argv, columns, env=_env(env), cwd=_CWD, stream=stream, rows=40, timeout=60)
 
 
 @pytest.mark.skipif(sys.platform == "win32", reason="needs a pseudo-terminal")

@@ -3,7 +3,6 @@ with wide CJK characters and emoji), wraps instead of cutting, and never
 sends the terminal a character that acts on it or hides text."""
 
 import json
-import os
 import re
 import subprocess
 import sys
@@ -12,11 +11,8 @@ import pytest
 from wcwidth import wcswidth
 
 from format_checks import env
+from pty_run import run_on_pty
 
-pty = pytest.importorskip("pty")
-import fcntl  # noqa: E402
-import struct  # noqa: E402
-import termios  # noqa: E402
 
 ANSI = re.compile(r"\x1b\[[0-9;]*m")
 
@@ -41,24 +37,9 @@ WIDTHS = [40, 60, 100, 200]
 
 def run_pty(argv, columns, extra_env=None, cwd=None):
     """``argv`` with standard output on a pseudo-terminal ``columns`` wide."""
-    master, slave = pty.openpty()
-    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, columns, 0, 0))
-    p = subprocess.Popen(argv, stdout=slave, stderr=subprocess.PIPE, cwd=cwd, env=env(extra_env))
-    os.close(slave)
-    chunks = []
-    while True:
-        try:
-            data = os.read(master, 65536)
-        except OSError:
-            break
-        if not data:
-            break
-        chunks.append(data)
-    os.close(master)
-    err = p.stderr.read().decode(errors="replace")
-    p.wait(timeout=120)
+    _, out, err = run_on_pty(argv, columns, env=env(extra_env), cwd=cwd)
     assert "Traceback" not in err, err
-    return b"".join(chunks).decode("utf-8", "replace").replace("\r\n", "\n")
+    return out.replace("\r\n", "\n")
 
 
 def check_cmd(*args):

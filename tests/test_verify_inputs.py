@@ -10,7 +10,7 @@ import collections
 
 import pytest
 
-from runlog_builders import ABSENT, ev, log
+from runlog_builders import ev, log
 
 
 NF = " not found in any write, command or output"

@@ -9,7 +9,6 @@ import collections
 import decimal
 import fractions
 import json
-import sys
 
 import pytest
 

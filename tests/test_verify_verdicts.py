@@ -8,7 +8,6 @@ where the row is the first that holds, and a case where an earlier row wins
 over it or one of its conditions fails.
 """
 
-import pytest
 
 from runlog_builders import cmd, ev, log
 

@@ -21,24 +21,23 @@ def _positive_int(s: str) -> int:
     return n
 
 
-def _positive_seconds(s: str) -> float:
-    try:
-        n = float(s)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"expected a number of seconds, got {s!r}") from None
-    if not 0 < n < float("inf"):
-        raise argparse.ArgumentTypeError(f"expected a number of seconds above 0, got {s}")
-    return n
+def _positive(unit: str):
+    """An argument type: a finite number above 0, counted in ``unit``."""
+
+    def parse(s: str) -> float:
+        try:
+            n = float(s)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"expected a number of {unit}, got {s!r}") from None
+        if not 0 < n < float("inf"):
+            raise argparse.ArgumentTypeError(f"expected a number of {unit} above 0, got {s}")
+        return n
+
+    return parse
 
 
-def _positive_mb(s: str) -> float:
-    try:
-        mb = float(s)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"expected a number of MiB, got {s!r}") from None
-    if not (mb > 0 and mb != float("inf")):
-        raise argparse.ArgumentTypeError(f"expected a positive number of MiB, got {s}")
-    return mb
+_positive_seconds = _positive("seconds")
+_positive_mb = _positive("MiB")
 
 
 def build_parser(defaults: Mapping[str, Any] | None = None) -> argparse.ArgumentParser:

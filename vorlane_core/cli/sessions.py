@@ -17,7 +17,7 @@ import sys
 from typing import Any, Iterator
 
 from vorlane_core.cli.output import EXIT_BAD, EXIT_OK, error, warn
-from vorlane_core.importers import FORMATS, SessionImportError, detect_format, import_session
+from vorlane_core.importers import FORMATS, detect_format, import_session
 from vorlane_core.runlog_file import Batch, InputError, Run, RunSource
 
 # Files of a directory given to --runs that may be sessions (besides .json).

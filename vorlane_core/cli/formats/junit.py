@@ -14,7 +14,6 @@ import re
 from typing import Any, Mapping
 from xml.sax.saxutils import escape, quoteattr
 
-from vorlane_core.check import fails
 from vorlane_core.cli.formats.base import Output
 
 _NOT_XML = re.compile("[^\t\n\r\x20-\ud7ff\ue000-\ufffd\U00010000-\U0010ffff]")
