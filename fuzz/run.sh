@@ -11,7 +11,7 @@
 set -u
 cd "$(dirname "$0")/.."
 ROOT=$PWD
-BIN=$ROOT/build/fuzz
+BIN=${FUZZ_BIN:-$ROOT/build/fuzz}
 OUT=$ROOT/fuzz/out
 PYTHON=${PYTHON:-python3}
 SECONDS_EACH=${FUZZ_SECONDS:-60}
