@@ -10,6 +10,7 @@
 
 #include "pystr.hpp"
 #include "verify_cache.hpp"
+#include "verify_dict_version.hpp"
 
 namespace vorlane::py {
 
@@ -249,14 +250,6 @@ struct ListSnapshot {
 
 namespace {
 
-#if PY_VERSION_HEX < 0x030C0000
-constexpr bool kSnapshots = true;
-uint64_t dict_version(PyObject* d) { return reinterpret_cast<PyDictObject*>(d)->ma_version_tag; }
-#else
-// The dict version tag is gone from newer interpreters: convert every time.
-constexpr bool kSnapshots = false;
-uint64_t dict_version(PyObject*) { return 0; }
-#endif
 
 bool fresh(const ListSnapshot& s, PyObject* list) {
   Py_ssize_t n = PySequence_Fast_GET_SIZE(list);
@@ -334,7 +327,7 @@ void convert_list(PyObject* L, PyObject* key_obj, int kind, verify::LogList<T>& 
   list.read_fault = read_key(L, key_obj, st, v);
   if (list.read_fault >= 0) return;
   PyObject* obj = v.ptr();
-  const bool keepable = kSnapshots && st.use_cache && (PyList_CheckExact(obj) || PyTuple_CheckExact(obj));
+  const bool keepable = dict_versions_available() && st.use_cache && (PyList_CheckExact(obj) || PyTuple_CheckExact(obj));
   SnapshotKey key{kind, obj, st.log.home.get()};
   if (keepable) {
     if (auto s = SnapshotCache::instance().find(key); s && fresh(*s, obj)) {
