@@ -66,11 +66,12 @@ test: deps
 # The suite (typing checks included) on one interpreter: TEST_PYTHON is a
 # version (3.12) or an interpreter's path.
 TEST_PYTHON ?= $(PYTHON)
+PYTEST_ARGS ?= -q -rs
 test-python: deps
 	@case "$(TEST_PYTHON)" in [0-9]*) py=$$(tools/venv.sh "$(PYTHON)" $(TEST_PYTHON));; *) py=$$(tools/venv.sh "$(TEST_PYTHON)");; esac && \
 	  v=$$($$py -c 'import sys; print("%d.%d" % sys.version_info[:2])') && \
 	  $(TIMED) "build, Python $$v" $$py $(PIP_INSTALL) --config-settings=build-dir=build/py$$v . && \
-	  cd tests && ../$(TIMED) "pytest, Python $$v" $$py -m pytest -q
+	  cd tests && ../$(TIMED) "pytest, Python $$v" $$py -m pytest $(PYTEST_ARGS)
 
 # C++ unit tests of the core (no Python involved), through CTest; the
 # character tables come from the same interpreter as the modules'.
