@@ -1,6 +1,6 @@
 // The character tables against the interpreter they were built from: every
 // code point's properties, lower-case mapping and final-sigma context, and
-// the pattern layer's \w and \d, compared with what that Python's str
+// the pattern layer's \w, \d and \s, compared with what that Python's str
 // methods and `re` say (tests/cpp/unicode_expectations.py prints them).
 //
 //   test_unicode_host PYTHON EXPECTATIONS_SCRIPT
@@ -62,10 +62,11 @@ int main(int argc, char** argv) {
     std::perror("popen");
     return 2;
   }
-  Pattern word(R"(\w)", 0, Pattern::Mode::FullMatch), digit(R"(\d)", 0, Pattern::Mode::FullMatch);
+  Pattern word(R"(\w)", 0, Pattern::Mode::FullMatch), digit(R"(\d)", 0, Pattern::Mode::FullMatch),
+      space(R"(\s)", 0, Pattern::Mode::FullMatch);
   Mismatches m_word{"isalnum"}, m_dec{"isdecimal"}, m_digit{"isdigit"}, m_print{"isprintable"},
       m_space{"isspace"}, m_lower{"lower"}, m_sigma{"final sigma"}, m_pword{"pattern \\w"},
-      m_pdigit{"pattern \\d"};
+      m_pdigit{"pattern \\d"}, m_pspace{"pattern \\s"};
   const std::string sigma = "\u03a3", final_sigma = "\u03c2";
   char line[256];
   char32_t c = 0;
@@ -89,11 +90,13 @@ int main(int argc, char** argv) {
                  c);
     m_pword.note(word.test(ch) == bool(flags & 32), c);
     m_pdigit.note(digit.test(ch) == bool(flags & 64), c);
+    m_pspace.note(space.test(ch) == bool(flags & 16), c);  // Python's \s is str.isspace()
   }
   int status = pclose(in);
   CHECK_EQ(static_cast<long>(c), 0x110000L);
   CHECK_EQ(status, 0);
-  for (Mismatches* m : {&m_word, &m_dec, &m_digit, &m_print, &m_space, &m_lower, &m_sigma, &m_pword, &m_pdigit})
+  for (Mismatches* m : {&m_word, &m_dec, &m_digit, &m_print, &m_space, &m_lower, &m_sigma, &m_pword, &m_pdigit,
+                        &m_pspace})
     m->report();
   std::printf("Unicode %s (tables), checked %ld code points\n", std::string(uni::unicode_version()).c_str(),
               static_cast<long>(c));
