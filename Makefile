@@ -56,7 +56,8 @@ inspect: install
 
 # Run from tests/ so that the source tree's vorlane_core/ (which has no
 # compiled modules) never shadows the installed package, in the tests or in
-# the commands they start.
+# the commands they start; with the environment's bin/ first on PATH, as if
+# it were activated (the `vorlane` command found is the one under test).
 test: deps
 	@rm -f build/test-times.txt
 	@set -e; for v in $(PYTHON_VERSIONS); do $(MAKE) --no-print-directory test-python TEST_PYTHON=$$v; done
@@ -71,7 +72,7 @@ test-python: deps
 	@case "$(TEST_PYTHON)" in [0-9]*) py=$$(tools/venv.sh "$(PYTHON)" $(TEST_PYTHON));; *) py=$$(tools/venv.sh "$(TEST_PYTHON)");; esac && \
 	  v=$$($$py -c 'import sys; print("%d.%d" % sys.version_info[:2])') && \
 	  $(TIMED) "build, Python $$v" $$py $(PIP_INSTALL) --config-settings=build-dir=build/py$$v . && \
-	  cd tests && ../$(TIMED) "pytest, Python $$v" $$py -m pytest $(PYTEST_ARGS)
+	  cd tests && PATH="$$(dirname $$py):$$PATH" ../$(TIMED) "pytest, Python $$v" $$py -m pytest $(PYTEST_ARGS)
 
 # C++ unit tests of the core (no Python involved), through CTest; the
 # character tables come from the same interpreter as the modules'.
@@ -93,7 +94,7 @@ ASAN_HYPOTHESIS_EXAMPLES ?= 300
 test-asan: deps
 	py=$$($(VENV)) && VORLANE_SANITIZE=address,undefined $(TIMED) "ASan build" $$py $(PIP_INSTALL) \
 	  --no-deps --upgrade --target $(ASAN_SITE) --config-settings=build-dir=$(ASAN_BUILD) . && \
-	cd tests && env LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libstdc++.so)" \
+	cd tests && env PATH="$$(dirname $$py):$$PATH" LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libstdc++.so)" \
 	  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  PYTHONPATH=$(CURDIR)/$(ASAN_SITE) VORLANE_HYPOTHESIS_EXAMPLES=$(ASAN_HYPOTHESIS_EXAMPLES) \
 	  ../$(TIMED) "ASan pytest" $$py -m pytest $(ASAN_PYTEST_ARGS)
