@@ -3,7 +3,8 @@
 # environment and installing requirements-test.txt into it when needed.
 #
 #   tools/venv.sh PYTHON            PYTHON itself when it runs inside a virtual
-#                                   environment, else .venv (made from PYTHON)
+#                                   environment, else .venv (made from PYTHON;
+#                                   .venv-VERSION when .venv holds another version)
 #   tools/venv.sh PYTHON VERSION    the same when PYTHON is that version (3.12,
 #                                   say), else .venv-VERSION, made from the first
 #                                   interpreter of that version found: pythonVERSION
@@ -52,8 +53,7 @@ if in_venv "$base"; then
   stamp=build/stamps/requirements-$(echo "$py" | tr '/.' '__')
 else
   if [ "$venv" = .venv ] && [ -x .venv/bin/python ] && [ "$(version_of .venv/bin/python)" != "$version" ]; then
-    echo "tools/venv.sh: .venv holds Python $(version_of .venv/bin/python), not $version: remove it or pick that PYTHON" >&2
-    exit 1
+    venv=.venv-$version  # .venv was made from another version
   fi
   if [ ! -x "$venv/bin/python" ]; then
     echo "making the virtual environment $venv (Python $version, from $base)" >&2
