@@ -242,7 +242,7 @@ void bind_llm(nb::module_& m) {
         return records_list(recs);
       },
       nb::arg("units").none(),
-      nb::sig("def classify_units(units: list[str]) -> list[dict[str, object]]"),
+      nb::sig("def classify_units(units: collections.abc.Sequence[str]) -> list[vorlane_core.types.UnitRecord]"),
       "Classifies Units with the chat-completions model at LLM_URL (one request for all), "
       "merged with the word heuristics.  Returns one {\"kind\", \"model_targets\"} record "
       "per Unit, in order.");
@@ -271,7 +271,7 @@ void bind_llm(nb::module_& m) {
         return out;
       },
       nb::arg("final").none(), nb::arg("use_llm").none() = true,
-      nb::sig("def extract_claims(final: str, use_llm: object = True) -> list[dict[str, object]]"),
+      nb::sig("def extract_claims(final: str, use_llm: object = True) -> list[vorlane_core.types.Claim]"),
       "The Claims of a final report: one {\"text\", \"kind\", \"targets\"} mapping per Unit, "
       "in order.  With use_llm (only its truth value counts) the model classifies the Units.");
 

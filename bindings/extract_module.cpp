@@ -59,21 +59,25 @@ NB_MODULE(extract, m) {
 
   m.def("split_units", [](nb::handle final) {
     return py::to_list(with_text(final, "final", [](std::string_view s) { return extract::split_units(s); }));
-  }, nb::arg("final"), "The report's Units (claim sentences and list items), in order, without near-duplicates.");
+  }, nb::arg("final"), nb::sig("def split_units(final: str) -> list[str]"),
+        "The report's Units (claim sentences and list items), in order, without near-duplicates.");
 
   m.def("literal_targets", [](nb::handle unit) {
     return py::to_list(with_text(unit, "unit", [](std::string_view s) { return extract::literal_targets(s); }));
-  }, nb::arg("unit"), "The literal strings (code spans, dates, versions, paths, key=value pairs, numbers) of a Unit.");
+  }, nb::arg("unit"), nb::sig("def literal_targets(unit: str) -> list[str]"),
+        "The literal strings (code spans, dates, versions, paths, key=value pairs, numbers) of a Unit.");
 
   m.def("strong_kind", [](nb::handle unit) -> nb::object {
     auto k = with_text(unit, "unit", [](std::string_view s) { return extract::strong_kind(s); });
     if (!k) return nb::none();
     return py::to_str(*k);
-  }, nb::arg("unit"), "\"command_ran\", \"file_changed\" or None.");
+  }, nb::arg("unit"), nb::sig("def strong_kind(unit: str) -> str | None"),
+        "\"command_ran\", \"file_changed\" or None.");
 
   m.def("heuristic_kind", [](nb::handle unit) {
     return py::to_str(with_text(unit, "unit", [](std::string_view s) { return extract::heuristic_kind(s); }));
-  }, nb::arg("unit"), "One of KINDS, from word patterns alone.");
+  }, nb::arg("unit"), nb::sig("def heuristic_kind(unit: str) -> str"),
+        "One of KINDS, from word patterns alone.");
 
   m.def("_strip_fences", [](nb::handle text) {
     return py::to_str(with_text(text, "text", [](std::string_view s) { return extract::strip_fences(s); }));
@@ -119,4 +123,7 @@ NB_MODULE(extract, m) {
 #ifdef VORLANE_HAVE_LLM
   bind_llm(m);
 #endif
+
+  // Python faces with real signatures, for help() and inspect.signature().
+  nb::module_::import_("vorlane_core._signatures").attr("expose")(m);
 }

@@ -151,7 +151,7 @@ void convert_list(PyObject* L, PyObject* key_obj, ListKind kind, verify::LogList
   list.read_fault = read_key(L, key_obj, st, v);
   if (list.read_fault >= 0) return;
   PyObject* obj = v.ptr();
-  const bool keepable = snapshots_supported() && st.use_cache && (PyList_CheckExact(obj) || PyTuple_CheckExact(obj));
+  const bool keepable = dict_versions_available() && st.use_cache && (PyList_CheckExact(obj) || PyTuple_CheckExact(obj));
   const bool dicts = kind != ListKind::Written;
   SnapshotKey key{kind, obj, st.log.home.get()};
   if (keepable) {

@@ -7,15 +7,6 @@ ListSnapshot::~ListSnapshot() {
   for (PyObject* e : elems) Py_DECREF(e);
 }
 
-#if PY_VERSION_HEX < 0x030C0000
-bool snapshots_supported() { return true; }
-uint64_t dict_version(PyObject* d) { return reinterpret_cast<PyDictObject*>(d)->ma_version_tag; }
-#else
-// The dict version tag is gone from newer interpreters: convert every time.
-bool snapshots_supported() { return false; }
-uint64_t dict_version(PyObject*) { return 0; }
-#endif
-
 bool fresh(const ListSnapshot& s, PyObject* list) {
   Py_ssize_t n = PySequence_Fast_GET_SIZE(list);
   if (static_cast<std::size_t>(n) != s.elems.size()) return false;

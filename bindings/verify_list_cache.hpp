@@ -7,7 +7,7 @@
 // list, its elements and the texts it refers to, and reused while nothing it
 // was made from can have changed: the same list object of the same length,
 // holding the same element objects, each element dict with the same version
-// tag (CPython bumps a dict's version on every change).  Only conversions
+// tag (see verify_dict_version.hpp).  Only conversions
 // that recorded no fault, read only values that cannot change in place
 // (exact dicts; exact str or None for texts; None, bool, exact int, float or
 // str for flags and exit codes), and whose list and elements were the same
@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "verify/runlog.hpp"
+#include "verify_dict_version.hpp"
 
 namespace vorlane::py {
 
@@ -58,12 +59,6 @@ struct ListSnapshot {
   ListSnapshot& operator=(const ListSnapshot&) = delete;
   ~ListSnapshot();  // with the GIL held
 };
-
-// False where the interpreter has no dict version tags (nothing is kept).
-bool snapshots_supported();
-
-// The version tag of the exact dict `d`.
-uint64_t dict_version(PyObject* d);
 
 // True when `list` (an exact list or tuple) still holds what `s` was made
 // from.

@@ -100,6 +100,8 @@ NB_MODULE(verify, m) {
   m.attr("VERDICTS") = words_tuple(verify::VERDICTS);
 
   m.def("verify", &py::verify_claim, nb::arg("claim").none(), nb::arg("L").none(),
+        nb::sig("def verify(claim: vorlane_core.types.Claim | dict[str, typing.Any], "
+                "L: vorlane_core.types.RunLog | dict[str, typing.Any]) -> tuple[str, str]"),
         "verify(claim, L) -> (verdict, note)\n\n"
         "The verdict word (\"verified\", \"unverified\", \"contradicted\", \"unchecked\" or\n"
         "\"pre-existing\") and a one-line note naming the evidence, for one claim\n"
@@ -209,4 +211,7 @@ NB_MODULE(verify, m) {
   }, "Empties the cache (and the kept conversions of run-log lists).");
   m.def("_cache_limit", [](std::size_t bytes) { py::NormCache::instance().set_limit(bytes); }, nb::arg("bytes"),
         "Sets the cache's byte limit (0: no caching) and trims it.");
+
+  // Python faces with real signatures, for help() and inspect.signature().
+  nb::module_::import_("vorlane_core._signatures").attr("expose")(m);
 }

@@ -7,11 +7,12 @@
 # Logs and crash inputs go to fuzz/out/; fuzz/out/summary.txt gets one line
 # per target with its execution count.  Exits non-zero when any replay or
 # fuzz run found a crash, a sanitizer report or an invariant failure.
-# FUZZ_REPLAY_ONLY=1 stops after step 1.
+# FUZZ_REPLAY_ONLY=1 stops after step 1.  The binaries come from the CMake
+# build with -DVORLANE_FUZZ=ON (`make fuzz-build`: build/fuzz, or FUZZ_BIN).
 set -u
 cd "$(dirname "$0")/.."
 ROOT=$PWD
-BIN=$ROOT/build/fuzz
+BIN=${FUZZ_BIN:-$ROOT/build/fuzz}
 OUT=$ROOT/fuzz/out
 PYTHON=${PYTHON:-python3}
 SECONDS_EACH=${FUZZ_SECONDS:-60}

@@ -204,7 +204,7 @@ def test_fuzz_binary_replay(target, path, tmp_path):
         pytest.skip("fuzz binaries not built (make fuzz)")
     sources = [p for d in ("cpp", "fuzz") for p in (ROOT / d).rglob("*") if p.suffix in (".cpp", ".hpp")]
     if max(p.stat().st_mtime for p in sources) > binary.stat().st_mtime:
-        pytest.skip("fuzz binaries older than the sources (make -f fuzz/Makefile build)")
+        pytest.skip("fuzz binaries older than the sources (make fuzz-build)")
     env = dict(os.environ, ASAN_OPTIONS="detect_leaks=1", UBSAN_OPTIONS="halt_on_error=1")
     env.pop("LD_PRELOAD", None)
     p = subprocess.run([str(binary), str(path)], cwd=tmp_path, env=env, capture_output=True, timeout=300)

@@ -1,7 +1,10 @@
 """Verdicts: one claim of a report judged against the run log of its turn (compiled module)."""
 
 import re
-from typing import Any, Literal, Mapping, Sequence
+from collections.abc import Mapping, Sequence
+from typing import Any, Literal
+
+from vorlane_core.types import Claim as Claim, RunLog as RunLog
 
 NUM_RE: re.Pattern[str]
 NEGATED_RE: re.Pattern[str]
@@ -18,7 +21,7 @@ READ_TOOLS: frozenset[str]
 COMMAND_TOOLS: tuple[str, ...]
 VERDICTS: tuple[Literal["verified", "unverified", "contradicted", "unchecked", "pre-existing"], ...]
 
-def verify(claim: dict[str, Any], L: dict[str, Any]) -> tuple[str, str]:
+def verify(claim: Claim | dict[str, Any], L: RunLog | dict[str, Any]) -> tuple[str, str]:
     """(verdict word, note) for one claim.
 
     The verdict word is "verified", "unverified", "contradicted", "unchecked"

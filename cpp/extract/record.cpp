@@ -1,36 +1,13 @@
 // The inspection record of one Unit, with targets written as Python writes a
 // list of str.
-#include <unicode/uchar.h>
-
 #include <cstdio>
 
 #include "extract/extract.hpp"
 #include "extract/patterns.hpp"
+#include "text/unicode.hpp"
 #include "text/utf8.hpp"
 
 namespace vorlane::extract {
-
-namespace {
-
-// str.isprintable() for one character: everything but the "Other" categories
-// (Cc, Cf, Cs, Co, Cn) and the separators (Zl, Zp, Zs), the space excepted.
-// The host's database is Unicode 14.0: a character assigned later is Cn.
-bool printable(char32_t c) {
-  if (c < 0x80) return c >= 0x20 && c < 0x7F;
-  if (c >= 0xD800 && c <= 0xDFFF) return false;
-  UVersionInfo age;
-  u_charAge(static_cast<UChar32>(c), age);
-  if (age[0] > 14) return false;
-  switch (u_charType(static_cast<UChar32>(c))) {
-    case U_CONTROL_CHAR: case U_FORMAT_CHAR: case U_SURROGATE: case U_PRIVATE_USE_CHAR:
-    case U_UNASSIGNED: case U_LINE_SEPARATOR: case U_PARAGRAPH_SEPARATOR: case U_SPACE_SEPARATOR:
-      return false;
-    default:
-      return true;
-  }
-}
-
-}  // namespace
 
 std::string python_repr(std::string_view s) {
   bool has_single = s.find('\'') != std::string_view::npos;
@@ -51,7 +28,7 @@ std::string python_repr(std::string_view s) {
       out.append("\\n");
     } else if (c == '\r') {
       out.append("\\r");
-    } else if (printable(c)) {
+    } else if (uni::is_printable(c)) {
       out.append(s.substr(start, i - start));
     } else {
       char buf[16];

@@ -1,29 +1,33 @@
 #include "text/pattern_text.hpp"
 
 #include "text/pattern.hpp"
+#include "text/unicode.hpp"
 
 namespace vorlane::pattern_text {
 
 namespace {
 
-// Python's \w on str is isalnum() or "_": letters and numbers of every kind.
-constexpr std::string_view kWord = "\\p{L}\\p{N}_";
+// Python's \w on str is isalnum() or "_" (letters and numbers of every kind)
+// and \d is isdecimal(): PCRE2's \p{L}\p{N}_ and \p{Nd}, plus what the host's
+// Unicode has and the library's lacks (see text/unicode.hpp).
+std::string word_members() { return std::string(uni::word_class_members()); }
+std::string digit_members() { return std::string(uni::decimal_class_members()); }
 // Python's \s on str is str.isspace(); PCRE2's \s differs (U+001C..001F, U+180E).
 constexpr std::string_view kSpace =
     "\\t-\\r\\x{1c}-\\x{20}\\x{85}\\x{a0}\\x{1680}\\x{2000}-\\x{200a}\\x{2028}\\x{2029}"
     "\\x{202f}\\x{205f}\\x{3000}";
 
-std::string word_class() { return "[" + std::string(kWord) + "]"; }
+std::string word_class() { return "[" + word_members() + "]"; }
 
 std::string outside_escape(char e, bool ascii_digits) {
   const std::string w = word_class();
   switch (e) {
     case 'w': return w;
-    case 'W': return "[^" + std::string(kWord) + "]";
+    case 'W': return "[^" + word_members() + "]";
     case 's': return "[" + std::string(kSpace) + "]";
     case 'S': return "[^" + std::string(kSpace) + "]";
-    case 'd': return ascii_digits ? "[0-9]" : "\\p{Nd}";
-    case 'D': return ascii_digits ? "[^0-9]" : "\\P{Nd}";
+    case 'd': return ascii_digits ? "[0-9]" : "[" + digit_members() + "]";
+    case 'D': return ascii_digits ? "[^0-9]" : "[^" + digit_members() + "]";
     // \b and \B spelled out over Python's \w, so PCRE2's own (wider from
     // 10.43 on) word definition never leaks in.
     case 'b': return "(?:(?<=" + w + ")(?!" + w + ")|(?<!" + w + ")(?=" + w + "))";
@@ -108,9 +112,9 @@ std::string translate(std::string_view p, bool ascii_digits) {
     switch (t.kind) {
       case Token::ClassEscape: {
         char e = p[t.pos + 1];
-        if (e == 'w') out += kWord;
+        if (e == 'w') out += word_members();
         else if (e == 's') out += kSpace;
-        else if (e == 'd') out += ascii_digits ? "0-9" : "\\p{Nd}";
+        else if (e == 'd') out += ascii_digits ? "0-9" : digit_members();
         else if (e == 'W' || e == 'S' || e == 'D' || e == 'b' || e == 'B')
           throw PatternError("unsupported escape inside a class");
         else out.append(p, t.pos, 2);

@@ -1,57 +1,70 @@
 #include "text/unicode.hpp"
 
-#include <unicode/uchar.h>
-#include <unicode/ucasemap.h>
-
-#include <mutex>
-#include <stdexcept>
+#include <cstdint>
 
 #include "text/utf8.hpp"
 
 namespace vorlane::uni {
 
-bool is_space(char32_t c) {
-  if (c < 0x80) return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
-  switch (c) {
-    case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029:
-    case 0x202F: case 0x205F: case 0x3000:
-      return true;
-    default:
-      return c >= 0x2000 && c <= 0x200A;
-  }
-}
-
 namespace {
 
-// The host's character database is Unicode 14.0 (Python 3.11, like PCRE2
-// 10.42); ICU's may be newer.  A code point assigned after 14.0 is
-// unassigned to the host: no letter, no digit.
-bool newer_than_host(char32_t c) {
-  UVersionInfo age;
-  u_charAge(static_cast<UChar32>(c), age);
-  return age[0] > 14;
+// One distinct set of character properties: flag bits and the lower-case
+// mapping (a code point delta, or with kMulti an index into kMultiLower).
+struct Record {
+  std::uint8_t flags;
+  std::int32_t lower;
+};
+
+enum : std::uint8_t {
+  kWord = 1, kDecimal = 2, kDigit = 4, kPrintable = 8, kSpace = 16,
+  kCased = 32, kCaseIgnorable = 64, kMulti = 128,
+};
+
+// The tables written at build time from the building interpreter's
+// character database (tools/gen_unicode_tables.py).
+#include "unicode_tables.inc"
+
+static_assert(sizeof(kMultiLower) / sizeof(kMultiLower[0]) == kMultiLowerCount);
+
+const Record& record(char32_t c) {
+  if (c >= 0x110000) return kRecords[0];  // not a code point: no property
+  unsigned block = kIndex[c >> kShift];
+  return kRecords[kBlocks[(block << kShift) | (c & ((1u << kShift) - 1))]];
 }
 
+bool has(char32_t c, std::uint8_t flag) { return (record(c).flags & flag) != 0; }
+
 }  // namespace
+
+std::string_view unicode_version() { return kUnicodeVersion; }
+std::string_view word_class_members() { return kWordMembers; }
+std::string_view decimal_class_members() { return kDecimalMembers; }
+
+bool is_space(char32_t c) {
+  if (c < 0x80) return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
+  return has(c, kSpace);
+}
 
 bool is_word(char32_t c) {
   if (c < 0x80) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
   }
-  if (c >= 0xD800 && c <= 0xDFFF) return false;
-  int32_t mask = U_GET_GC_MASK(static_cast<UChar32>(c));
-  return (mask & (U_GC_L_MASK | U_GC_N_MASK)) != 0 && !newer_than_host(c);
+  return has(c, kWord);
 }
 
 bool is_decimal(char32_t c) {
   if (c < 0x80) return c >= '0' && c <= '9';
-  return u_charType(static_cast<UChar32>(c)) == U_DECIMAL_DIGIT_NUMBER && !newer_than_host(c);
+  return has(c, kDecimal);
 }
 
 bool is_digit(char32_t c) {
   if (c < 0x80) return c >= '0' && c <= '9';
-  int t = u_getIntPropertyValue(static_cast<UChar32>(c), UCHAR_NUMERIC_TYPE);
-  return (t == U_NT_DECIMAL || t == U_NT_DIGIT) && !newer_than_host(c);
+  return has(c, kDigit);
+}
+
+bool is_printable(char32_t c) {
+  if (c < 0x80) return c >= 0x20 && c < 0x7F;
+  return has(c, kPrintable);
 }
 
 bool has_decimal(std::string_view s) {
@@ -69,16 +82,6 @@ bool has_decimal(std::string_view s) {
 
 namespace {
 
-const UCaseMap* case_map() {
-  static const UCaseMap* map = [] {
-    UErrorCode err = U_ZERO_ERROR;
-    UCaseMap* m = ucasemap_open("", 0, &err);  // root locale: no Turkish/Lithuanian rules
-    if (U_FAILURE(err)) throw std::runtime_error("ICU case map unavailable");
-    return m;
-  }();
-  return map;
-}
-
 void lower_ascii(std::string& out, std::string_view s) {
   std::size_t base = out.size();
   out.append(s);
@@ -88,29 +91,25 @@ void lower_ascii(std::string& out, std::string_view s) {
   }
 }
 
-void lower_icu(std::string& out, std::string_view s) {
-  if (s.empty()) return;
-  if (utf8::is_ascii(s)) {
-    lower_ascii(out, s);
-    return;
+// The capital sigma that ends at byte `end` of `s` (and starts at `begin`) is
+// final when a cased character comes before it and none after it, skipping
+// case-ignorable characters both ways (str.lower()'s rule).
+bool final_sigma(std::string_view s, std::size_t begin, std::size_t end) {
+  std::size_t i = begin;
+  bool cased_before = false;
+  while (i > 0) {
+    const Record& r = record(utf8::decode_back(s, i));
+    if (r.flags & kCaseIgnorable) continue;
+    cased_before = (r.flags & kCased) != 0;
+    break;
   }
-  std::size_t base = out.size();
-  // Lower-casing grows a UTF-8 text by at most a factor of 3/2 (U+0130 is
-  // two bytes and becomes three); start with that and retry on overflow.
-  std::size_t cap = s.size() + s.size() / 2 + 16;
-  for (;;) {
-    out.resize(base + cap);
-    UErrorCode err = U_ZERO_ERROR;
-    int32_t n = ucasemap_utf8ToLower(case_map(), out.data() + base, static_cast<int32_t>(cap), s.data(),
-                                     static_cast<int32_t>(s.size()), &err);
-    if (err == U_BUFFER_OVERFLOW_ERROR) {
-      cap = static_cast<std::size_t>(n) + 1;
-      continue;
-    }
-    if (U_FAILURE(err)) throw std::runtime_error("lower-casing failed");
-    out.resize(base + static_cast<std::size_t>(n));
-    return;
+  if (!cased_before) return false;
+  for (std::size_t j = end; j < s.size();) {
+    const Record& r = record(utf8::decode(s, j));
+    if (r.flags & kCaseIgnorable) continue;
+    return (r.flags & kCased) == 0;
   }
+  return true;
 }
 
 }  // namespace
@@ -122,25 +121,31 @@ std::string lower(std::string_view s) {
     lower_ascii(out, s);
     return out;
   }
-  // Lone surrogates are not cased and break every casing context, so the
-  // text is cased segment by segment around them and they are kept as they are.
-  if (!utf8::has_surrogate(s)) {
-    lower_icu(out, s);
-    return out;
-  }
-  std::size_t seg = 0, i = 0;
+  std::size_t i = 0;
   while (i < s.size()) {
     auto b = static_cast<unsigned char>(s[i]);
-    if (b == 0xED && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0xA0) {
-      lower_icu(out, s.substr(seg, i - seg));
-      out.append(s.substr(i, 3));
-      i += 3;
-      seg = i;
+    if (b < 0x80) {  // a run of ASCII at once
+      std::size_t j = i + 1;
+      while (j < s.size() && static_cast<unsigned char>(s[j]) < 0x80) ++j;
+      lower_ascii(out, s.substr(i, j - i));
+      i = j;
+      continue;
+    }
+    std::size_t start = i;
+    char32_t c = utf8::decode(s, i);
+    if (c == 0x3A3) {
+      out.append(final_sigma(s, start, i) ? "\u03c2" : "\u03c3");
+      continue;
+    }
+    const Record& r = record(c);
+    if (r.flags & kMulti) {
+      out.append(kMultiLower[r.lower]);
+    } else if (r.lower == 0) {
+      out.append(s.substr(start, i - start));  // kept byte for byte
     } else {
-      i += utf8::seq_len(b);
+      utf8::append(out, static_cast<char32_t>(static_cast<std::int32_t>(c) + r.lower));
     }
   }
-  lower_icu(out, s.substr(seg));
   return out;
 }
 

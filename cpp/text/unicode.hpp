@@ -1,4 +1,6 @@
-// Character properties and case mapping with the host's (Python's) meaning.
+// Character properties and case mapping with the host's (Python's) meaning:
+// the tables come from the building interpreter's character database
+// (tools/gen_unicode_tables.py), so every rule here is that Python's.
 #pragma once
 
 #include <string>
@@ -18,6 +20,18 @@ bool is_decimal(char32_t c);
 
 // Numeric type Decimal or Digit (str.isdigit()), superscripts included.
 bool is_digit(char32_t c);
+
+// str.isprintable() for one character.
+bool is_printable(char32_t c);
+
+// The Unicode version of the character database the tables come from
+// (unicodedata.unidata_version of the building interpreter).
+std::string_view unicode_version();
+
+// Python's \w (isalnum() or "_") and \d (isdecimal()) as PCRE2 class members
+// (ranges of \x{...}, no brackets), from the same database.
+std::string_view word_class_members();
+std::string_view decimal_class_members();
 
 // True when the text holds a decimal digit (\d); an exact, cheap test
 // that lets callers skip patterns which need one.

@@ -1,16 +1,9 @@
 """Report segmentation and claim classification (compiled module)."""
 
 import re
-from typing import Sequence, TypedDict
+from collections.abc import Sequence
 
-class UnitRecord(TypedDict):
-    kind: str
-    model_targets: list[str]
-
-class Claim(TypedDict):
-    text: str
-    kind: str
-    targets: list[str]
+from vorlane_core.types import Claim as Claim, UnitRecord as UnitRecord
 
 ABBR: tuple[str, ...]
 KINDS: tuple[str, ...]
