@@ -32,6 +32,7 @@
 
 #include "extract/extract.hpp"
 #include "json/json_text.hpp"
+#include "verify/names.hpp"
 #include "verify/verdict.hpp"
 
 namespace fs = std::filesystem;
@@ -148,9 +149,7 @@ std::unique_ptr<verify::RunLog> make_log(const ojson& L) {
   for (const ojson& e : L.at("events")) {
     verify::Event ev;
     std::string tool = e.value("tool", "");
-    if (tool == "read_file" || tool == "search_files" || tool == "skill_view") ev.tool = verify::Event::Tool::ReadTool;
-    else if (tool == "terminal") ev.tool = verify::Event::Tool::Terminal;
-    else if (tool == "execute_code") ev.tool = verify::Event::Tool::ExecuteCode;
+    ev.tool = verify::tool_kind(tool);
     ev.wrote = e.contains("wrote") && truthy(e.at("wrote"));
     ev.payload = field(e, "payload");
     ev.command = field(e, "command");

@@ -27,7 +27,12 @@ from dataclasses import dataclass, field
 from typing import Any
 
 from vorlane_core.runlog_file import InputError
+from vorlane_core.verify import COMMAND_TOOLS, READ_TOOLS
 
+# The tool names the events get.  The reads (whose output is only what was
+# already there) and the shell and code tools (whose events carry what ran)
+# must be names the verdict core knows as such: checked against its lists
+# when this module loads.  Writes and edits may go by any other name.
 READ_TOOL = "read_file"
 SEARCH_TOOL = "search_files"
 SKILL_TOOL = "skill_view"
@@ -35,6 +40,8 @@ SHELL_TOOL = "terminal"
 CODE_TOOL = "execute_code"
 WRITE_TOOL = "write_file"
 EDIT_TOOL = "patch"
+if {READ_TOOL, SEARCH_TOOL, SKILL_TOOL} != set(READ_TOOLS) or (SHELL_TOOL, CODE_TOOL) != tuple(COMMAND_TOOLS):
+    raise ImportError(f"the importers' tool names differ from the verdict core's: {sorted(READ_TOOLS)}, {COMMAND_TOOLS}")
 
 # Shell commands whose effect lies outside the machine.
 _EXTERNAL_SHELL = re.compile(
