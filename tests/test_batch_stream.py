@@ -28,6 +28,13 @@ EXAMPLE_RUNS = ROOT / "examples" / "runs"
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
+
+def _interruptible():
+    """In the child: Ctrl-C's default disposition.  A shell starts background
+    jobs with SIGINT ignored, and Python then installs no handler for it, so a
+    suite run from one would send its SIGINTs to a deaf command."""
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
 def vorlane(*args, cwd, env=None, timeout=120):
     return subprocess.run(
         [sys.executable, "-m", "vorlane_core", "check", *map(str, args)],
@@ -128,7 +135,8 @@ class TestResume:
         big.write_text(runs_jsonl.read_text(encoding="utf-8") * 60, encoding="utf-8")
         out = tmp_path / "out.jsonl"
         cmd = [sys.executable, "-m", "vorlane_core", "check", "--runs", big, "--format", "jsonl", "-o", out, "-j", "2"]
-        p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=tmp_path)
+        p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=tmp_path,
+                             preexec_fn=_interruptible)
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline and (not out.exists() or out.stat().st_size < 20000):
             time.sleep(0.02)
@@ -207,7 +215,7 @@ def test_one_ctrl_c_stops_a_batch_waiting_on_the_model(tmp_path):
         p = subprocess.Popen(
             [sys.executable, "-m", "vorlane_core", "check", "--runs", runs, "--llm", "-j", "3"],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-            env={**os.environ, "VESKARD_LLM_URL": url}, cwd=tmp_path,
+            env={**os.environ, "VESKARD_LLM_URL": url}, cwd=tmp_path, preexec_fn=_interruptible,
         )
         listener.settimeout(60)
         held = [listener.accept()[0] for _ in range(3)]  # every worker waits on the model

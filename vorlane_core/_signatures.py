@@ -22,7 +22,7 @@ from vorlane_core import types as _types
 
 # The record types each module exposes (the stubs re-export the same names).
 _RECORD_TYPES = {
-    "vorlane_core.extract": ("Claim", "UnitRecord"),
+    "vorlane_core.extract": ("Claim", "UnitRecord", "ModelLimits"),
     "vorlane_core.verify": ("Claim", "RunLog"),
 }
 

@@ -11,7 +11,7 @@ from __future__ import annotations
 
 from typing import Any, TypedDict
 
-__all__ = ["Claim", "UnitRecord", "Event", "Command", "RunLog"]
+__all__ = ["Claim", "UnitRecord", "ModelLimits", "Event", "Command", "RunLog"]
 
 
 class Claim(TypedDict):
@@ -29,6 +29,15 @@ class UnitRecord(TypedDict):
 
     kind: str
     model_targets: list[str]
+
+
+class ModelLimits(TypedDict):
+    """The limits of a model request (``extract.set_model_limits``): seconds
+    of silence allowed, seconds for the whole request, largest reply body."""
+
+    timeout: float
+    deadline: float
+    max_reply_bytes: int
 
 
 class Event(TypedDict, total=False):

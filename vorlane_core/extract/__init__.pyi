@@ -3,7 +3,7 @@
 import re
 from collections.abc import Sequence
 
-from vorlane_core.types import Claim as Claim, UnitRecord as UnitRecord
+from vorlane_core.types import Claim as Claim, ModelLimits as ModelLimits, UnitRecord as UnitRecord
 
 ABBR: tuple[str, ...]
 KINDS: tuple[str, ...]
@@ -36,11 +36,6 @@ LLM_MODEL: str
 _TIMEOUT: float
 _DEADLINE: float
 _MAX_REPLY_BYTES: int
-
-class ModelLimits(TypedDict):
-    timeout: float
-    deadline: float
-    max_reply_bytes: int
 
 def set_model_limits(
     timeout: float | None = None, deadline: float | None = None, max_reply_bytes: int | None = None
