@@ -132,6 +132,8 @@ def test_example_page(chromium, tmp_path, workdir):
         shown = m[2][: len(m[2]) - len(tip[2])]
         assert re.sub(r"[\s*]", "", shown) == re.sub(r"[\s*]", "", c["text"])
         assert c["note"] in tip[2] and c["verdict"] in tip[2]
+        for e in c["evidence"]:  # each literal with where the log had it
+            assert f"{e.get('literal', '—')}: {e['where']}" in tip[2]
     summary = " ".join(dom.find("p", class_="summary")[0][2].split())
     assert f"{doc['summary']['total']} claims" in summary and "fails --fail-on contradicted" in summary
     assert all(f"{doc['summary'][v]} {v}" in summary for v in VERDICTS)

@@ -48,11 +48,20 @@ def status(failed: bool, fail_on: str) -> str:
     return f'<span class="status {"fail" if failed else "pass"}">{word} --fail-on {fail_on}</span>'
 
 
+def evidence_lines(claim: Mapping[str, Any]) -> str:
+    """One line per literal the note names: where the log had it."""
+    lines = []
+    for e in claim.get("evidence") or ():
+        where = e["where"] + (f" (exit {e['exit_code']})" if "exit_code" in e else "")
+        lines.append(f"<br><small>{shown(e['literal']) if 'literal' in e else '—'}: {shown(where)}</small>")
+    return "".join(lines)
+
+
 def tip(claim: Mapping[str, Any]) -> str:
     targets = ", ".join(shown(t) for t in claim["targets"]) or "none"
     return (
         f'<span class="tip"><b>{claim["verdict"]}</b> · {shown(str(claim["kind"]))}<br>'
-        f'{shown(claim["note"])}<br><small>targets: {targets}</small></span>'
+        f'{shown(claim["note"])}<br><small>targets: {targets}</small>{evidence_lines(claim)}</span>'
     )
 
 
