@@ -1,17 +1,15 @@
 """Inputs that broke an invariant of a fuzz target, replayed.
 
 tests/regressions/<target>/<name> holds the raw input, in the layout that
-fuzz/fuzz_<target>.cpp reads.  `make fuzz` replays each one through its fuzz
-binary first.  Here every input is decoded the same way (to_text and
-decode_verify mirror fuzz/common.hpp and fuzz/fuzz_verify.cpp) and run through
-the compiled modules, which must give the reference's answers and keep the
-fuzz targets' invariants; and when the fuzz binaries are built
-(build/fuzz), each input is also replayed through its binary.
+fuzz/fuzz_<target>.cpp reads.  Each is replayed through its fuzz binary by
+CTest (`make test-fuzz`, the fuzz build's replay_<target> tests).  Here every
+input is decoded the same way (to_text and decode_verify mirror
+fuzz/common.hpp and fuzz/fuzz_verify.cpp) and run through the compiled
+modules, which must give the reference's answers and keep the fuzz targets'
+invariants.
 """
 
-import os
 import re
-import subprocess
 from pathlib import Path
 
 import pytest
@@ -25,7 +23,6 @@ V = compiled("vorlane_core.verify", "verify")
 
 ROOT = Path(__file__).resolve().parents[1]
 REGRESSIONS = Path(__file__).resolve().parent / "regressions"
-FUZZ_BUILD = ROOT / "build" / "fuzz"
 
 # fuzz/common.hpp, kSpecial: what a byte that starts no valid UTF-8
 # sequence stands for.
@@ -192,20 +189,3 @@ def test_verify_regression(path, monkeypatch):
         atoms = V._atoms(t)
         assert atoms == R._atoms(t)
         assert [V._kind_of(a) for a in atoms] == [R._kind_of(a) for a in atoms]
-
-
-BINARY_CASES = [(t, p) for t in ("extract", "verify", "json", "classify") for p in cases(t)]
-
-
-@pytest.mark.parametrize("target,path", BINARY_CASES, ids=lambda x: getattr(x, "name", x))
-def test_fuzz_binary_replay(target, path, tmp_path):
-    binary = FUZZ_BUILD / ("fuzz_" + target)
-    if not os.access(binary, os.X_OK):
-        pytest.skip("fuzz binaries not built (make fuzz)")
-    sources = [p for d in ("cpp", "fuzz") for p in (ROOT / d).rglob("*") if p.suffix in (".cpp", ".hpp")]
-    if max(p.stat().st_mtime for p in sources) > binary.stat().st_mtime:
-        pytest.skip("fuzz binaries older than the sources (make fuzz-build)")
-    env = dict(os.environ, ASAN_OPTIONS="detect_leaks=1", UBSAN_OPTIONS="halt_on_error=1")
-    env.pop("LD_PRELOAD", None)
-    p = subprocess.run([str(binary), str(path)], cwd=tmp_path, env=env, capture_output=True, timeout=300)
-    assert p.returncode == 0, p.stderr.decode("utf-8", "replace")[-3000:]
