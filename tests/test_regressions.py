@@ -21,7 +21,6 @@ import reference as R
 X = compiled("vorlane_core.extract", "split_units")
 V = compiled("vorlane_core.verify", "verify")
 
-ROOT = Path(__file__).resolve().parents[1]
 REGRESSIONS = Path(__file__).resolve().parent / "regressions"
 
 # fuzz/common.hpp, kSpecial: what a byte that starts no valid UTF-8
