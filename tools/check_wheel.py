@@ -84,8 +84,9 @@ def main(argv):
         if r.returncode:
             fail(f"cannot make a virtual environment: {r.stderr}")
         py = venv / "bin" / "python"
-        r = run([str(py), "-m", "pip", "install", "-q", "--disable-pip-version-check", "--no-index", "--no-deps",
-                 str(wheel)])
+        # The package from the wheel file itself; its pure-Python dependencies
+        # (wcwidth) from the index, as any user's install gets them.
+        r = run([str(py), "-m", "pip", "install", "-q", "--disable-pip-version-check", str(wheel)])
         if r.returncode:
             fail(f"the wheel does not install: {r.stdout}{r.stderr}")
 
