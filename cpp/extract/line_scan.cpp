@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "text/byte_scan.hpp"
 #include "text/char_class.hpp"
 #include "text/interrupt.hpp"
 #include "text/unicode.hpp"
@@ -14,7 +15,15 @@ namespace {
 
 bool space_at(std::string_view s, std::size_t i, std::size_t& next) { return cls::is_space(cls::at(s, i, next)); }
 
-constexpr cls::ByteSet kSentenceEnd(".!?");
+// The first ".", "!" or "?" at or after `pos`, or npos.
+std::size_t sentence_end(std::string_view s, std::size_t pos) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (; pos + bytes::kBlock <= s.size(); pos += bytes::kBlock)
+    if (unsigned m = bytes::equal_any(p + pos, '.', '!', '?')) return pos + bytes::lowest_bit(m);
+  for (; pos < s.size(); ++pos)
+    if (p[pos] == '.' || p[pos] == '!' || p[pos] == '?') return pos;
+  return std::string_view::npos;
+}
 
 std::size_t skip_space(std::string_view s, std::size_t i) {
   std::size_t next;
@@ -126,7 +135,7 @@ std::size_t status_end(std::string_view s) {
 bool next_sentence_break(std::string_view s, std::size_t pos, std::size_t& b, std::size_t& e) {
   while (pos < s.size()) {
     // A break starts right after ".", "!" or "?".
-    std::size_t p = kSentenceEnd.find(s, pos);
+    std::size_t p = sentence_end(s, pos);
     if (p == std::string_view::npos) return false;
     interrupt::tick(p - pos);
     b = p + 1;
@@ -198,14 +207,17 @@ std::string duplicate_key(std::string_view u) {
   // Word characters all ASCII: lower-case and collapse in one pass.  Other
   // characters only separate words, whatever their lower-case form.
   std::string out(u.size(), ' ');
-  std::size_t n = 0, i = 0, size = u.size();
+  // Raw pointers: stores through char* could alias the string's own fields.
+  char* const o = out.data();
+  std::size_t n = 0, i = 0;
+  const std::size_t size = u.size();
   const auto* p = reinterpret_cast<const unsigned char*>(u.data());
   while (i < size) {
     // A run of ASCII word characters.
     std::size_t start = n;
     char k;
     while (i < size && (k = kKeyByte[p[i]]) > 1) {
-      out[n++] = k;
+      o[n++] = k;
       ++i;
     }
     if (n > start) ++n;  // one space after the word (dropped at the end)

@@ -9,6 +9,7 @@
 #include "extract/line_scan.hpp"
 #include "extract/patterns.hpp"
 #include "extract/token_scan.hpp"
+#include "text/byte_scan.hpp"
 #include "text/char_class.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
@@ -33,8 +34,18 @@ constexpr std::array<bool, 256> kLineLead = [] {
 template <class F>
 void for_each_line(std::string_view text, F&& f) {
   std::size_t start = 0, i = 0, n = text.size();
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   while (i < n) {
-    auto b = static_cast<unsigned char>(text[i]);
+    if (i + bytes::kBlock <= n) {
+      // Every line-boundary byte is a control byte or starts a longer sequence.
+      unsigned m = bytes::control_or_high(p + i);
+      if (!m) {
+        i += bytes::kBlock;
+        continue;
+      }
+      i += bytes::lowest_bit(m);
+    }
+    auto b = p[i];
     if (!kLineLead[b]) {
       ++i;
       continue;

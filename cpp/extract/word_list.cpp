@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "text/byte_scan.hpp"
 #include "text/char_class.hpp"
 #include "text/interrupt.hpp"
 #include "text/utf8.hpp"
@@ -125,8 +126,15 @@ bool WordList::any_at(std::string_view s, std::size_t p, char first) const {
   if (q >= s.size()) return false;  // every alternative has two characters at least
   std::size_t next;
   int second = slot(fold(cls::at(s, q, next)));
-  for (const Alt& a : by_start_[k * (kSlots + 1) + (second < 0 ? kSlots : second)])
+  // With three ASCII characters at p, the third rules out most alternatives.
+  const auto* u = reinterpret_cast<const unsigned char*>(s.data());
+  int third = -1;
+  if (p + 2 < s.size() && u[p] < 0x80 && u[p + 1] < 0x80 && u[p + 2] < 0x80)
+    third = (u[p + 2] >= 'A' && u[p + 2] <= 'Z') ? u[p + 2] + 32 : u[p + 2];
+  for (const Alt& a : by_start_[k * (kSlots + 1) + (second < 0 ? kSlots : second)]) {
+    if (third >= 0 && a.text.size() > 2 && static_cast<unsigned char>(a.text[2]) != third) continue;
     if (match_end(s, p, a) != std::string_view::npos) return true;
+  }
   return false;
 }
 
@@ -147,6 +155,20 @@ std::size_t WordList::prefix_end(std::string_view s) const {
   return npos;
 }
 
+bool WordList::ascii_start(std::string_view s, std::size_t i) const {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  unsigned char b = p[i];
+  // Most word starts have no alternative for their first two letters.
+  int k = slot(fold(b));
+  if (k < 0) return false;
+  unsigned char b2 = i + 1 < s.size() ? p[i + 1] : 0x80;
+  if (b2 < 0x80 && single_.empty()) {
+    int k2 = slot(fold(b2));
+    if (by_start_[k * (kSlots + 1) + (k2 < 0 ? kSlots : k2)].empty()) return false;
+  }
+  return any_at(s, i, fold(b));
+}
+
 bool WordList::test(std::string_view s) const {
   if (s.empty()) return false;
   if (anchored_) {
@@ -163,6 +185,21 @@ bool WordList::test(std::string_view s) const {
       interrupt::tick(i - counted);
       counted = i;
     }
+    if (i + bytes::kBlock <= n) {
+      // A block: word starts are where a word byte follows a non-word one,
+      // up to the first byte of a longer sequence.
+      bytes::BlockMasks m = bytes::classify(p + i);
+      unsigned lim = m.high ? bytes::lowest_bit(m.high) : bytes::kBlock;
+      unsigned word = m.word & ((1u << lim) - 1);
+      unsigned starts = word & ~((word << 1) | (prev_word ? 1u : 0u));
+      while (starts) {
+        if (ascii_start(s, i + bytes::lowest_bit(starts))) return true;
+        starts &= starts - 1;
+      }
+      if (lim) prev_word = (word >> (lim - 1)) & 1;
+      i += lim;
+      if (lim == bytes::kBlock) continue;
+    }
     unsigned char b = p[i];
     if (b >= 0x80) {
       std::size_t next = i;
@@ -173,26 +210,10 @@ bool WordList::test(std::string_view s) const {
       i = next;
       continue;
     }
-    if (!(cls::kAscii[b] & cls::kWord)) {
-      prev_word = false;
-      ++i;
-      continue;
-    }
-    if (!prev_word) {
-      // Most word starts have no alternative for their first two letters.
-      int k = slot(fold(b));
-      unsigned char b2 = i + 1 < n ? p[i + 1] : 0x80;
-      bool none = k < 0;
-      if (!none && b2 < 0x80 && single_.empty()) {
-        int k2 = slot(fold(b2));
-        none = by_start_[k * (kSlots + 1) + (k2 < 0 ? kSlots : k2)].empty();
-      }
-      if (!none && any_at(s, i, fold(b))) return true;
-    }
-    // The rest of an ASCII word holds no word start.
-    prev_word = true;
+    bool w = cls::kAscii[b] & cls::kWord;
+    if (w && !prev_word && ascii_start(s, i)) return true;
+    prev_word = w;
     ++i;
-    while (i < n && p[i] < 0x80 && (cls::kAscii[p[i]] & cls::kWord)) ++i;
   }
   return false;
 }

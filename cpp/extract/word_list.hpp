@@ -39,6 +39,8 @@ class WordList {
   };
   std::size_t match_end(std::string_view s, std::size_t p, const Alt& a) const;
   bool any_at(std::string_view s, std::size_t p, char first) const;
+  // any_at for an ASCII byte at s[i] that starts a word.
+  bool ascii_start(std::string_view s, std::size_t i) const;
 
   // Alternatives by first character (a-z, 0-9) and second (a-z, 0-9, or
   // 36 for any other).
