@@ -102,6 +102,13 @@ struct SentenceScratch {
   std::vector<std::pair<std::size_t, std::size_t>> pieces;
 };
 
+// The characters before the final dot of the abbreviations.
+constexpr cls::ByteSet kAbbrLast = [] {
+  cls::ByteSet set("");
+  for (std::string_view a : ABBR) set.in[static_cast<unsigned char>(a[a.size() - 2])] = true;
+  return set;
+}();
+
 bool abbreviation_ends_at(std::string_view s, std::size_t d, std::string_view a) {
   return d + 1 >= a.size() && s.substr(d + 1 - a.size(), a.size()) == a;
 }
@@ -119,8 +126,12 @@ void for_each_sentence(std::string_view par, SentenceScratch& scratch, F&& f) {
   dots.clear();
   for (std::size_t d = par.find('.'); d != std::string_view::npos; d = par.find('.', d + 1)) dots.push_back(d);
   bool guard = false;
-  for (std::size_t d : dots)
+  for (std::size_t d : dots) {
+    // The letter before the dot rules out most abbreviations at once.
+    if (d == 0 || !kAbbrLast.in[static_cast<unsigned char>(par[d - 1])]) continue;
     for (std::string_view a : ABBR) guard = guard || abbreviation_ends_at(par, d, a);
+    if (guard) break;
+  }
   bool nul = par.find('\0') != std::string_view::npos;
   std::string_view w = par;
   if (guard || nul) {

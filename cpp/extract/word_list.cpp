@@ -1,5 +1,6 @@
 #include "extract/word_list.hpp"
 
+#include <cstdint>
 #include <stdexcept>
 
 #include "text/byte_scan.hpp"
@@ -26,6 +27,22 @@ int slot(char c) {
   if (c >= '0' && c <= '9') return 26 + (c - '0');
   return -1;
 }
+
+// slot(fold(b)) and fold(b) for an ASCII byte.
+constexpr std::array<signed char, 256> kAsciiSlot = [] {
+  std::array<signed char, 256> t{};
+  for (int b = 0; b < 256; ++b) {
+    int c = (b >= 'A' && b <= 'Z') ? b + 32 : b;
+    t[b] = static_cast<signed char>((c >= 'a' && c <= 'z') ? c - 'a' : (c >= '0' && c <= '9') ? 26 + (c - '0') : -1);
+    if (b >= 0x80) t[b] = -1;
+  }
+  return t;
+}();
+constexpr std::array<unsigned char, 256> kAsciiLower = [] {
+  std::array<unsigned char, 256> t{};
+  for (int b = 0; b < 256; ++b) t[b] = static_cast<unsigned char>((b >= 'A' && b <= 'Z') ? b + 32 : b);
+  return t;
+}();
 
 // Every spelling of an alternative with "x?" optional characters.
 void expand(std::string_view alt, std::string prefix, std::vector<std::string>& out) {
@@ -75,7 +92,12 @@ WordList::WordList(std::string_view p) {
         continue;
       }
       int second = slot(s[1]);
-      by_start_[slot(s[0]) * (kSlots + 1) + (second < 0 ? kSlots : second)].push_back(Alt{std::move(s), tail});
+      std::size_t bucket = static_cast<std::size_t>(slot(s[0]) * (kSlots + 1) + (second < 0 ? kSlots : second));
+      // The third characters the bucket's alternatives allow (any, for one
+      // of two characters).
+      for (unsigned c = 0; c < 128; ++c)
+        if (s.size() == 2 || static_cast<unsigned char>(s[2]) == c) third_[bucket][c >> 6] |= std::uint64_t{1} << (c & 63);
+      by_start_[bucket].push_back(Alt{std::move(s), tail});
     }
   }
 }
@@ -158,13 +180,17 @@ std::size_t WordList::prefix_end(std::string_view s) const {
 bool WordList::ascii_start(std::string_view s, std::size_t i) const {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   unsigned char b = p[i];
-  // Most word starts have no alternative for their first two letters.
-  int k = slot(fold(b));
+  int k = kAsciiSlot[b];
   if (k < 0) return false;
-  unsigned char b2 = i + 1 < s.size() ? p[i + 1] : 0x80;
-  if (b2 < 0x80 && single_.empty()) {
-    int k2 = slot(fold(b2));
-    if (by_start_[k * (kSlots + 1) + (k2 < 0 ? kSlots : k2)].empty()) return false;
+  // Most word starts have no alternative for their first three characters.
+  if (single_.empty() && i + 1 < s.size() && p[i + 1] < 0x80) {
+    int k2 = kAsciiSlot[p[i + 1]];
+    std::size_t bucket = static_cast<std::size_t>(k * (kSlots + 1) + (k2 < 0 ? kSlots : k2));
+    if (by_start_[bucket].empty()) return false;
+    if (i + 2 < s.size() && p[i + 2] < 0x80) {
+      unsigned c3 = kAsciiLower[p[i + 2]];
+      if (!((third_[bucket][c3 >> 6] >> (c3 & 63)) & 1)) return false;
+    }
   }
   return any_at(s, i, fold(b));
 }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,9 @@ class WordList {
   // 36 for any other).
   static constexpr int kSlots = 36;
   std::array<std::vector<Alt>, kSlots*(kSlots + 1)> by_start_;
+  // By bucket: bit c set when an alternative allows the ASCII character c
+  // third (every c for a two-character alternative).
+  std::array<std::array<std::uint64_t, 2>, kSlots*(kSlots + 1)> third_{};
   std::vector<Alt> single_;    // one-character alternatives
   bool anchored_ = false;      // pattern starts with ^ (else \b)
   bool end_boundary_ = false;  // pattern ends in \b (else in \w*)
