@@ -205,34 +205,52 @@ constexpr std::array<char, 256> kKeyByte = [] {
 
 std::string duplicate_key(std::string_view u) {
   // Word characters all ASCII: lower-case and collapse in one pass.  Other
-  // characters only separate words, whatever their lower-case form.
-  std::string out(u.size(), ' ');
+  // characters only separate words, whatever their lower-case form.  A
+  // space is written only before a word that follows another.
+  const std::size_t size = u.size();
+  std::string out(size + bytes::kBlock, ' ');  // room for whole-block copies
   // Raw pointers: stores through char* could alias the string's own fields.
   char* const o = out.data();
   std::size_t n = 0, i = 0;
-  const std::size_t size = u.size();
+  bool gap = false;  // a separator since the last word
   const auto* p = reinterpret_cast<const unsigned char*>(u.data());
+  // Blocks of ASCII: each run of word bytes copied lower-cased.
+  unsigned char low[2 * bytes::kBlock] = {};
+  for (; i + bytes::kBlock <= size; i += bytes::kBlock) {
+    bytes::BlockMasks m = bytes::classify(p + i);
+    if (m.high) break;
+    bytes::lower_ascii(p + i, low);
+    unsigned w = m.word, done = 0;  // done: the block offset reached
+    while (w) {
+      unsigned a = bytes::lowest_bit(w);
+      unsigned len = bytes::lowest_bit(~(w >> a));
+      if (a > done) gap = true;
+      if (gap && n) o[n++] = ' ';
+      gap = false;
+      std::memcpy(o + n, low + a, bytes::kBlock);  // len <= 16 bytes wanted
+      n += len;
+      done = a + len;
+      w &= ~(((1u << len) - 1) << a);
+    }
+    if (done < bytes::kBlock) gap = true;
+  }
   while (i < size) {
-    // A run of ASCII word characters.
-    std::size_t start = n;
-    char k;
-    while (i < size && (k = kKeyByte[p[i]]) > 1) {
+    char k = kKeyByte[p[i]];
+    if (k > 1) {
+      if (gap && n) o[n++] = ' ';
+      gap = false;
       o[n++] = k;
       ++i;
-    }
-    if (n > start) ++n;  // one space after the word (dropped at the end)
-    // Separators.
-    while (i < size && (k = kKeyByte[p[i]]) <= 1) {
-      if (k == 1) {
-        std::size_t next = i;
-        if (cls::is_word(utf8::decode(u, next))) return collapse_non_word(uni::lower(u));
-        i = next;
-      } else {
-        ++i;
-      }
+    } else if (k == 0) {
+      gap = true;
+      ++i;
+    } else {
+      std::size_t next = i;
+      if (cls::is_word(utf8::decode(u, next))) return collapse_non_word(uni::lower(u));
+      gap = true;
+      i = next;
     }
   }
-  if (n) --n;  // no space after the last word
   out.resize(n);
   return out;
 }

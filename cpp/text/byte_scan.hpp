@@ -73,6 +73,28 @@ inline unsigned control_or_high(const unsigned char* p) {
 #endif
 }
 
+// The block with A-Z turned into a-z, into out[0..16).
+inline void lower_ascii(const unsigned char* p, unsigned char* out) {
+#if defined(__SSE2__)
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('A' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('Z' + 1)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(v, _mm_and_si128(upper, _mm_set1_epi8(0x20))));
+#else
+  for (unsigned k = 0; k < kBlock; ++k) out[k] = (p[k] >= 'A' && p[k] <= 'Z') ? p[k] + 32 : p[k];
+#endif
+}
+
+// True when no byte of the block is 0x80 or above.
+inline bool all_ascii(const unsigned char* p) {
+#if defined(__SSE2__)
+  return _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) == 0;
+#else
+  unsigned char any = 0;
+  for (unsigned k = 0; k < kBlock; ++k) any |= p[k];
+  return any < 0x80;
+#endif
+}
+
 inline unsigned lowest_bit(unsigned m) { return static_cast<unsigned>(__builtin_ctz(m)); }
 
 }  // namespace vorlane::bytes

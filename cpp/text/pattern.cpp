@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "text/byte_scan.hpp"
 #include "text/interrupt.hpp"
 #include "text/pattern_text.hpp"
 #include "text/unicode.hpp"
@@ -55,13 +56,9 @@ bool only_ascii_digits(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
     if (static_cast<unsigned char>(s[i]) < 0x80) {
       ++i;
-      // Eight ASCII bytes at a time.
-      while (i + 8 <= s.size()) {
-        std::uint64_t w;
-        std::memcpy(&w, s.data() + i, 8);
-        if (w & 0x8080808080808080ULL) break;
-        i += 8;
-      }
+      // Sixteen ASCII bytes at a time.
+      const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+      while (i + bytes::kBlock <= s.size() && bytes::all_ascii(p + i)) i += bytes::kBlock;
       continue;
     }
     char32_t c = utf8::decode(s, i);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "text/byte_scan.hpp"
+
 namespace vorlane::utf8 {
 
 std::size_t length(std::string_view s) {
@@ -119,13 +121,8 @@ bool is_valid(std::string_view s) {
   while (i < n) {
     if (p[i] < 0x80) {
       ++i;
-      // Eight ASCII bytes at a time.
-      while (i + 8 <= n) {
-        std::uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        if (w & 0x8080808080808080ULL) break;
-        i += 8;
-      }
+      // Sixteen ASCII bytes at a time.
+      while (i + bytes::kBlock <= n && bytes::all_ascii(p + i)) i += bytes::kBlock;
       continue;
     }
     char32_t c;
