@@ -48,17 +48,13 @@ std::optional<std::string_view> strong_kind_of(std::string_view unit,
   bool has_lit = !code.empty() || (unit.find('=') != std::string_view::npos && KeyvalFinder().test(unit)) ||
                  (cls::kPathChars.any(unit) && PathFinder().test(unit));
   if (!has_lit) return std::nullopt;
-  std::optional<std::string_view> kind;
-  P.EDIT_VERB_RE.for_each(unit, [&](const Match& m) {
-    // A negation within the three words before the verb cancels it; a later
-    // verb may still count.
-    if (!negated_before(unit, m.begin)) {
-      kind = KINDS[0];
-      return false;
-    }
-    return true;
-  });
-  return kind;
+  // A negation within the three words before the verb cancels it; a later
+  // verb may still count.
+  for (std::size_t pos = 0, b, e; P.EDIT_VERB_RE.find(unit, pos, b, e); pos = e) {
+    interrupt::tick(e - pos);
+    if (!negated_before(unit, b)) return KINDS[0];
+  }
+  return std::nullopt;
 }
 
 }  // namespace

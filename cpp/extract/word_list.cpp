@@ -138,14 +138,16 @@ std::size_t WordList::match_end(std::string_view s, std::size_t p, const Alt& a)
   return word_at(after, next) != last_word ? after : npos;
 }
 
-bool WordList::any_at(std::string_view s, std::size_t p, char first) const {
+std::size_t WordList::any_at(std::string_view s, std::size_t p, char first) const {
+  constexpr std::size_t npos = std::string_view::npos;
   int k = slot(first);
-  if (k < 0) return false;
+  if (k < 0) return npos;
   for (const Alt& a : single_)
-    if (a.text[0] == first && match_end(s, p, a) != std::string_view::npos) return true;
+    if (a.text[0] == first)
+      if (std::size_t e = match_end(s, p, a); e != npos) return e;
   // The second character picks the bucket.
   std::size_t q = p + (static_cast<unsigned char>(s[p]) < 0x80 ? 1 : utf8::seq_len(static_cast<unsigned char>(s[p])));
-  if (q >= s.size()) return false;  // every alternative has two characters at least
+  if (q >= s.size()) return npos;  // every alternative has two characters at least
   std::size_t next;
   int second = slot(fold(cls::at(s, q, next)));
   // With three ASCII characters at p, the third rules out most alternatives.
@@ -155,9 +157,9 @@ bool WordList::any_at(std::string_view s, std::size_t p, char first) const {
     third = (u[p + 2] >= 'A' && u[p + 2] <= 'Z') ? u[p + 2] + 32 : u[p + 2];
   for (const Alt& a : by_start_[k * (kSlots + 1) + (second < 0 ? kSlots : second)]) {
     if (third >= 0 && a.text.size() > 2 && static_cast<unsigned char>(a.text[2]) != third) continue;
-    if (match_end(s, p, a) != std::string_view::npos) return true;
+    if (std::size_t e = match_end(s, p, a); e != npos) return e;
   }
-  return false;
+  return npos;
 }
 
 std::size_t WordList::prefix_end(std::string_view s) const {
@@ -177,19 +179,20 @@ std::size_t WordList::prefix_end(std::string_view s) const {
   return npos;
 }
 
-bool WordList::ascii_start(std::string_view s, std::size_t i) const {
+std::size_t WordList::ascii_start(std::string_view s, std::size_t i) const {
+  constexpr std::size_t npos = std::string_view::npos;
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   unsigned char b = p[i];
   int k = kAsciiSlot[b];
-  if (k < 0) return false;
+  if (k < 0) return npos;
   // Most word starts have no alternative for their first three characters.
   if (single_.empty() && i + 1 < s.size() && p[i + 1] < 0x80) {
     int k2 = kAsciiSlot[p[i + 1]];
     std::size_t bucket = static_cast<std::size_t>(k * (kSlots + 1) + (k2 < 0 ? kSlots : k2));
-    if (by_start_[bucket].empty()) return false;
+    if (by_start_[bucket].empty()) return npos;
     if (i + 2 < s.size() && p[i + 2] < 0x80) {
       unsigned c3 = kAsciiLower[p[i + 2]];
-      if (!((third_[bucket][c3 >> 6] >> (c3 & 63)) & 1)) return false;
+      if (!((third_[bucket][c3 >> 6] >> (c3 & 63)) & 1)) return npos;
     }
   }
   return any_at(s, i, fold(b));
@@ -200,12 +203,30 @@ bool WordList::test(std::string_view s) const {
   if (anchored_) {
     // ^ then an alternative starting with a letter or digit: \b holds at 0.
     std::size_t next;
-    return any_at(s, 0, fold(cls::at(s, 0, next)));
+    return any_at(s, 0, fold(cls::at(s, 0, next))) != std::string_view::npos;
   }
+  std::size_t end;
+  return scan(s, 0, end) != std::string_view::npos;
+}
+
+bool WordList::find(std::string_view s, std::size_t pos, std::size_t& begin, std::size_t& end) const {
+  if (anchored_) throw std::logic_error("WordList::find needs a list that is not anchored");
+  if (pos >= s.size()) return false;
+  begin = scan(s, pos, end);
+  if (begin == std::string_view::npos) return false;
+  if (!end_boundary_) {  // the `\w*` after the group
+    std::size_t next;
+    while (end < s.size() && word(cls::at(s, end, next))) end = next;
+  }
+  return true;
+}
+
+std::size_t WordList::scan(std::string_view s, std::size_t pos, std::size_t& end) const {
+  constexpr std::size_t npos = std::string_view::npos;
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t n = s.size();
-  bool prev_word = false;
-  std::size_t i = 0, counted = 0;
+  bool prev_word = cls::word_before(s, pos);
+  std::size_t i = pos, counted = pos;
   while (i < n) {
     if (i - counted >= 65536) {  // long texts: let the host interrupt
       interrupt::tick(i - counted);
@@ -219,7 +240,8 @@ bool WordList::test(std::string_view s) const {
       unsigned word = m.word & ((1u << lim) - 1);
       unsigned starts = word & ~((word << 1) | (prev_word ? 1u : 0u));
       while (starts) {
-        if (ascii_start(s, i + bytes::lowest_bit(starts))) return true;
+        std::size_t at = i + bytes::lowest_bit(starts);
+        if ((end = ascii_start(s, at)) != npos) return at;
         starts &= starts - 1;
       }
       if (lim) prev_word = (word >> (lim - 1)) & 1;
@@ -231,17 +253,17 @@ bool WordList::test(std::string_view s) const {
       std::size_t next = i;
       char32_t c = utf8::decode(s, next);
       bool w = word(c);
-      if (w && !prev_word && any_at(s, i, fold(c))) return true;
+      if (w && !prev_word && (end = any_at(s, i, fold(c))) != npos) return i;
       prev_word = w;
       i = next;
       continue;
     }
     bool w = cls::kAscii[b] & cls::kWord;
-    if (w && !prev_word && ascii_start(s, i)) return true;
+    if (w && !prev_word && (end = ascii_start(s, i)) != npos) return i;
     prev_word = w;
     ++i;
   }
-  return false;
+  return npos;
 }
 
 }  // namespace vorlane::extract

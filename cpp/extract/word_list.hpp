@@ -28,6 +28,13 @@ class WordList {
   // True when the pattern matches somewhere in `s`.
   bool test(std::string_view s) const;
 
+  // For a list that is not anchored: the leftmost match starting at or
+  // after `pos`, as [begin, end).  Where several alternatives fit at one
+  // start, the end is that of the one-character alternatives first, then of
+  // the first listed; that is the engine's choice for lists without
+  // one-character alternatives.  Throws std::logic_error for an anchored list.
+  bool find(std::string_view s, std::size_t pos, std::size_t& begin, std::size_t& end) const;
+
   // For an anchored list: the end of a match at the start of `s` (of the
   // first alternative found, where several could match), or npos.
   std::size_t prefix_end(std::string_view s) const;
@@ -39,9 +46,14 @@ class WordList {
     Tail tail;
   };
   std::size_t match_end(std::string_view s, std::size_t p, const Alt& a) const;
-  bool any_at(std::string_view s, std::size_t p, char first) const;
+  // The end of the first alternative that matches at p (a word start whose
+  // folded first character is `first`), or npos.
+  std::size_t any_at(std::string_view s, std::size_t p, char first) const;
   // any_at for an ASCII byte at s[i] that starts a word.
-  bool ascii_start(std::string_view s, std::size_t i) const;
+  std::size_t ascii_start(std::string_view s, std::size_t i) const;
+  // The first word start at or after `pos` where an alternative matches
+  // (its end in `end`), or npos.
+  std::size_t scan(std::string_view s, std::size_t pos, std::size_t& end) const;
 
   // Alternatives by first character (a-z, 0-9) and second (a-z, 0-9, or
   // 36 for any other).

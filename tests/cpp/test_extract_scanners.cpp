@@ -29,7 +29,7 @@ const std::vector<std::string> kPieces = {
     "42", "1,000", "1.2.3", "\u0661", ".", "..", "-", "_", "=", " = ", "/", "~", "/home/u", "/tmp", ":",
     ".py", ".md", ".json", ".tscn", "e.g.", "`", "**", "*", "(", ")", "|", "- ", "1. ", "[x] ", " ", "  ",
     "\t", "\n", "\u00a0", "\u2003", "!", "?", "\u2705", "\u26a0\ufe0f", "\u2192", "\u00e9", "\u03a3", "\"",
-    "'", "[", "A", "Z"};
+    "'", "[", "A", "Z", "patched", "Edited", "not ", "never ", "I'd", "let's", "working"};
 
 struct Rng {
   std::uint64_t s = 0x9E3779B97F4A7C15ULL;
@@ -95,6 +95,16 @@ int main() {
     WordList list(source(c.name));
     Pattern engine(source(c.name), I, c.mode);
     for (const std::string& t : all) CHECK_EQ(list.test(t), engine.test(t));
+  }
+  // Leftmost matches, left to right, with the engine's spans.
+  for (const char* name : {"EDIT_VERB_RE", "WORK_VERB_RE", "RUN_VERB_RE", "INTENT_RE"}) {
+    WordList list(source(name));
+    Pattern engine(source(name), I);
+    for (const std::string& t : all) {
+      std::vector<std::pair<std::size_t, std::size_t>> found;
+      for (std::size_t pos = 0, b, e; list.find(t, pos, b, e); pos = e) found.emplace_back(b, e);
+      CHECK(found == spans(engine, t));
+    }
   }
   {
     std::string_view src = source("IMPERATIVE_RE");
