@@ -44,6 +44,21 @@ void take(const Pattern& p, std::string& text, std::vector<std::string>* out, in
   text.swap(blanked);
 }
 
+// Whether TIME_RE may match in `s`: each of its alternatives needs a ":",
+// "/" or "-", or a month name written with a capital.
+bool may_hold_time(std::string_view s) {
+  static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == ':' || c == '/' || c == '-') return true;
+    if (c == 'J' || c == 'F' || c == 'M' || c == 'A' || c == 'S' || c == 'O' || c == 'N' || c == 'D')
+      for (std::string_view m : kMonths)
+        if (s.compare(i, 3, m) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string tidy(std::string_view x) { return std::string(tidy_view(x)); }
@@ -86,7 +101,7 @@ std::vector<std::string> literal_targets(std::string_view unit) {
     if (plain.find('x') != std::string::npos || plain.find("\u00d7") != std::string::npos) take(P.DIM_RE, plain, &t);
     // Times and short dates are removed without being collected, so their
     // digits never become number targets.
-    take(P.TIME_RE, plain, nullptr);
+    if (may_hold_time(plain)) take(P.TIME_RE, plain, nullptr);
   }
   // Paths stay in the text: key=value pairs and numbers may overlap them.
   if (cls::kPathChars.any(plain)) collect_tidy(PathFinder(), plain, t);

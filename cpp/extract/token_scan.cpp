@@ -55,7 +55,20 @@ bool is_extension(std::string_view w) {
 // backs off to the last "." after p that is followed by a whole word (a
 // maximal \w run, since the \b after the extension needs a non-word next)
 // spelling an extension; whether one exists depends on the run alone.
+// Whether some "." at or after `pos` is followed by an extension that no
+// ASCII word character continues: a match needs one.
+bool extension_after_dot(std::string_view s, std::size_t pos) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (std::size_t d = s.find('.', pos); d != std::string_view::npos; d = s.find('.', d + 1)) {
+    std::size_t w = d + 1;
+    while (w < s.size() && cls::ascii_word(p[w])) ++w;
+    if (w - d - 1 >= 2 && is_extension(s.substr(d + 1, w - d - 1))) return true;
+  }
+  return false;
+}
+
 bool find_dotted(std::string_view s, std::size_t pos, Match& m) {
+  if (!extension_after_dot(s, pos)) return false;
   std::size_t i = pos, next;
   while (i < s.size()) {
     if (!run_char(at(s, i, next))) {
@@ -135,7 +148,9 @@ std::string Finder::sub(std::string_view s, std::string_view repl) {
 
 bool PathFinder::find(std::string_view s, std::size_t pos, Match& m) {
   if (!head_.covers(pos)) {
-    head_.found = patterns().PATH_HEAD_RE.search(s, &head_.m, pos);
+    // Both alternatives start with "~" or "/".
+    bool lead = s.find_first_of("~/", pos) != std::string_view::npos;
+    head_.found = lead && patterns().PATH_HEAD_RE.search(s, &head_.m, pos);
     head_.from = pos;
     head_.valid = true;
   }
