@@ -46,7 +46,7 @@ std::optional<std::string_view> strong_kind_of(std::string_view unit,
   for (std::string_view c : code)
     if (P.CMD_WORD_RE.test(c)) return KINDS[1];
   bool has_lit = !code.empty() || (unit.find('=') != std::string_view::npos && KeyvalFinder().test(unit)) ||
-                 (cls::kPathChars.any(unit) && PathFinder().test(unit));
+                 (cls::has_path_char(unit) && PathFinder().test(unit));
   if (!has_lit) return std::nullopt;
   // A negation within the three words before the verb cancels it; a later
   // verb may still count.

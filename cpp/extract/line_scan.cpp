@@ -17,12 +17,8 @@ bool space_at(std::string_view s, std::size_t i, std::size_t& next) { return cls
 
 // The first ".", "!" or "?" at or after `pos`, or npos.
 std::size_t sentence_end(std::string_view s, std::size_t pos) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  for (; pos + bytes::kBlock <= s.size(); pos += bytes::kBlock)
-    if (unsigned m = bytes::equal_any(p + pos, '.', '!', '?')) return pos + bytes::lowest_bit(m);
-  for (; pos < s.size(); ++pos)
-    if (p[pos] == '.' || p[pos] == '!' || p[pos] == '?') return pos;
-  return std::string_view::npos;
+  std::size_t e = bytes::find_any(reinterpret_cast<const unsigned char*>(s.data()), s.size(), pos, '.', '!', '?');
+  return e < s.size() ? e : std::string_view::npos;
 }
 
 std::size_t skip_space(std::string_view s, std::size_t i) {
@@ -216,11 +212,12 @@ std::string duplicate_key(std::string_view u) {
   const auto* p = reinterpret_cast<const unsigned char*>(u.data());
   // Blocks of ASCII: each run of word bytes copied lower-cased.
   unsigned char low[2 * bytes::kBlock] = {};
-  for (; i + bytes::kBlock <= size; i += bytes::kBlock) {
+  while (i + bytes::kBlock <= size) {
     bytes::BlockMasks m = bytes::classify(p + i);
-    if (m.high) break;
+    // Up to the first byte of a longer sequence.
+    unsigned lim = m.high ? bytes::lowest_bit(m.high) : bytes::kBlock;
     bytes::lower_ascii(p + i, low);
-    unsigned w = m.word, done = 0;  // done: the block offset reached
+    unsigned w = m.word & ((1u << lim) - 1), done = 0;  // done: the block offset reached
     while (w) {
       unsigned a = bytes::lowest_bit(w);
       unsigned len = bytes::lowest_bit(~(w >> a));
@@ -232,7 +229,15 @@ std::string duplicate_key(std::string_view u) {
       done = a + len;
       w &= ~(((1u << len) - 1) << a);
     }
-    if (done < bytes::kBlock) gap = true;
+    if (done < lim) gap = true;
+    i += lim;
+    if (lim < bytes::kBlock) {
+      // A character outside ASCII: a separator unless it is a word character.
+      std::size_t next = i;
+      if (cls::is_word(utf8::decode(u, next))) return collapse_non_word(uni::lower(u));
+      gap = true;
+      i = next;
+    }
   }
   while (i < size) {
     char k = kKeyByte[p[i]];

@@ -80,7 +80,7 @@ bool is_unit(std::string_view s, const Patterns& P) {
   // Cheap exact pre-tests: a code span needs a backtick, a path one of
   // "~", "/" or ".", numbers and versions a digit.
   bool tick = s.find('`') != std::string_view::npos;
-  bool path_chars = cls::kPathChars.any(s);
+  bool path_chars = cls::has_path_char(s);
   auto code_or_path = [&] { return (tick && P.CODE_RE.test(s)) || (path_chars && PathFinder().test(s)); };
   if (len < 20 && (!code_or_path() || !P.WORK_VERB_RE.test(s))) return false;
   if (P.NON_CLAIM_RE.test(s) || P.IMPERATIVE_RE.test(s)) return false;

@@ -104,7 +104,7 @@ std::vector<std::string> literal_targets(std::string_view unit) {
     if (may_hold_time(plain)) take(P.TIME_RE, plain, nullptr);
   }
   // Paths stay in the text: key=value pairs and numbers may overlap them.
-  if (cls::kPathChars.any(plain)) collect_tidy(PathFinder(), plain, t);
+  if (cls::has_path_char(plain)) collect_tidy(PathFinder(), plain, t);
   if (plain.find('=') != std::string::npos) {
     KeyvalFinder keyval;
     collect_tidy(keyval, plain, t);

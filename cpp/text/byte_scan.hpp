@@ -97,4 +97,14 @@ inline bool all_ascii(const unsigned char* p) {
 
 inline unsigned lowest_bit(unsigned m) { return static_cast<unsigned>(__builtin_ctz(m)); }
 
+// The first offset at or after `pos` holding a, b or c, or `size` when none.
+inline std::size_t find_any(const unsigned char* p, std::size_t size, std::size_t pos, unsigned char a,
+                            unsigned char b, unsigned char c) {
+  for (; pos + kBlock <= size; pos += kBlock)
+    if (unsigned m = equal_any(p + pos, a, b, c)) return pos + lowest_bit(m);
+  for (; pos < size; ++pos)
+    if (p[pos] == a || p[pos] == b || p[pos] == c) return pos;
+  return size;
+}
+
 }  // namespace vorlane::bytes

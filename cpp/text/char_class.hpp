@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "text/byte_scan.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
 
@@ -63,7 +64,10 @@ struct ByteSet {
   bool any(std::string_view s) const { return find(s) != std::string_view::npos; }
 };
 
-// "~", "/" or ".": a path needs one.
-inline constexpr ByteSet kPathChars("~/.");
+// True when `s` holds "~", "/" or ".": a path needs one.
+inline bool has_path_char(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  return bytes::find_any(p, s.size(), 0, '~', '/', '.') < s.size();
+}
 
 }  // namespace vorlane::cls
