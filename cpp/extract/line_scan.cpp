@@ -37,6 +37,7 @@ std::string strip_fences(std::string_view text) {
     if (open == std::string_view::npos) break;
     std::size_t close = text.find("```", open + 3);
     if (close == std::string_view::npos) break;
+    if (last == 0) out.reserve(text.size());
     out.append(text, last, open - last);
     out.push_back(' ');
     last = close + 3;

@@ -18,10 +18,6 @@ namespace vorlane::extract {
 
 namespace {
 
-// Characters trimmed from both ends of a sentence: space, hyphen, en dash,
-// em dash and colon.
-constexpr std::u32string_view kSentenceTrim = U" -\u2013\u2014:";
-
 // Bytes that may start a line boundary.
 constexpr std::array<bool, 256> kLineLead = [] {
   std::array<bool, 256> t{};
@@ -73,6 +69,28 @@ void for_each_line(std::string_view text, F&& f) {
   if (start < n) f(text.substr(start));
 }
 
+// Characters trimmed from both ends of a sentence: space, hyphen, en dash
+// (E2 80 93), em dash (E2 80 94) and colon.
+std::string_view trim_sentence(std::string_view s) {
+  auto dash_at = [&](std::size_t i) {
+    return i + 3 <= s.size() && s[i] == '\xe2' && s[i + 1] == '\x80' && (s[i + 2] == '\x93' || s[i + 2] == '\x94');
+  };
+  std::size_t b = 0, e = s.size();
+  while (b < e) {
+    char c = s[b];
+    if (c == ' ' || c == '-' || c == ':') ++b;
+    else if (b + 3 <= e && dash_at(b)) b += 3;
+    else break;
+  }
+  while (e > b) {
+    char c = s[e - 1];
+    if (c == ' ' || c == '-' || c == ':') --e;
+    else if (e >= b + 3 && dash_at(e - 3)) e -= 3;
+    else break;
+  }
+  return s.substr(b, e - b);
+}
+
 bool is_unit(std::string_view s, const Patterns& P) {
   // Only lengths under 20 matter, and 80 bytes hold 20 characters at least.
   std::size_t len = s.size() >= 80 ? 80 : utf8::length(s);
@@ -86,7 +104,7 @@ bool is_unit(std::string_view s, const Patterns& P) {
   if (P.NON_CLAIM_RE.test(s) || P.IMPERATIVE_RE.test(s)) return false;
   if (P.INTENT_RE.test(utf8::prefix(s, 40))) return false;
   if (P.WORK_VERB_RE.test(s) || code_or_path()) return true;
-  return uni::has_decimal(s) && (P.NUM_RE.test(s) || P.VERSION_RE.test(s));
+  return cls::has_decimal(s) && (P.NUM_RE.test(s) || P.VERSION_RE.test(s));
 }
 
 }  // namespace
@@ -124,7 +142,10 @@ void for_each_sentence(std::string_view par, SentenceScratch& scratch, F&& f) {
   // the listed order (an earlier one may take a dot a later one would need).
   auto& dots = scratch.dots;
   dots.clear();
-  for (std::size_t d = par.find('.'); d != std::string_view::npos; d = par.find('.', d + 1)) dots.push_back(d);
+  const auto* bytes_of_par = reinterpret_cast<const unsigned char*>(par.data());
+  for (std::size_t d = bytes::find_any(bytes_of_par, par.size(), 0, '.', '.', '.'); d < par.size();
+       d = bytes::find_any(bytes_of_par, par.size(), d + 1, '.', '.', '.'))
+    dots.push_back(d);
   bool guard = false;
   for (std::size_t d : dots) {
     // The letter before the dot rules out most abbreviations at once.
@@ -157,7 +178,7 @@ void for_each_sentence(std::string_view par, SentenceScratch& scratch, F&& f) {
       if (c == '\0') c = '.';
   }
   for (auto [at, len] : pieces) {
-    std::string_view piece = uni::strip(w.substr(at, len));
+    std::string_view piece = cls::strip(w.substr(at, len));
     if (!piece.empty()) f(piece);
   }
 }
@@ -192,12 +213,12 @@ std::vector<std::string> split_units(std::string_view final_report) {
   auto flush = [&] {
     if (cur.empty()) return;
     if (cur.size() == 1) {
-      blocks.push_back(uni::strip(cur[0]));
+      blocks.push_back(cls::strip(cur[0]));
     } else {
       std::string& joined = built.emplace_back();
       for (std::size_t i = 0; i < cur.size(); ++i) {
         if (i) joined.push_back(' ');
-        joined.append(uni::strip(cur[i]));
+        joined.append(cls::strip(cur[i]));
       }
       blocks.push_back(joined);
     }
@@ -205,8 +226,8 @@ std::vector<std::string> split_units(std::string_view final_report) {
   };
   for_each_line(text, [&](std::string_view raw) {
     interrupt::tick(raw.size());
-    std::string_view line = uni::rstrip(raw);
-    std::string_view s = uni::lstrip(line);
+    std::string_view line = cls::rstrip(raw);
+    std::string_view s = cls::lstrip(line);
     if (s.empty()) {
       flush();
       return;
@@ -222,7 +243,7 @@ std::vector<std::string> split_units(std::string_view final_report) {
       std::size_t start = 0;
       for (;;) {
         std::size_t bar = inner.find('|', start);
-        cells.push_back(uni::strip(inner.substr(start, bar == std::string_view::npos ? bar : bar - start)));
+        cells.push_back(cls::strip(inner.substr(start, bar == std::string_view::npos ? bar : bar - start)));
         if (bar == std::string_view::npos) break;
         start = bar + 1;
       }
@@ -258,7 +279,7 @@ std::vector<std::string> split_units(std::string_view final_report) {
     if (b.find("**") != std::string_view::npos) b = unbolded = scan::unbold(b);
     b.remove_prefix(scan::status_end(b));
     for_each_sentence(b, scratch, [&](std::string_view sent) {
-      std::string_view s = uni::strip_chars(sent, kSentenceTrim);
+      std::string_view s = trim_sentence(sent);
       if (is_unit(s, P)) units.emplace_back(s);
     });
   }

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "extract/patterns.hpp"
+#include "text/byte_scan.hpp"
 #include "text/char_class.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
@@ -59,7 +60,8 @@ bool is_extension(std::string_view w) {
 // ASCII word character continues: a match needs one.
 bool extension_after_dot(std::string_view s, std::size_t pos) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  for (std::size_t d = s.find('.', pos); d != std::string_view::npos; d = s.find('.', d + 1)) {
+  for (std::size_t d = bytes::find_any(p, s.size(), pos, '.', '.', '.'); d < s.size();
+       d = bytes::find_any(p, s.size(), d + 1, '.', '.', '.')) {
     std::size_t w = d + 1;
     while (w < s.size() && cls::ascii_word(p[w])) ++w;
     if (w - d - 1 >= 2 && is_extension(s.substr(d + 1, w - d - 1))) return true;

@@ -58,6 +58,33 @@ inline unsigned equal_any(const unsigned char* p, unsigned char a, unsigned char
 #endif
 }
 
+// Bytes that are ASCII digits or 0x80 and above.
+inline unsigned digit_or_high(const unsigned char* p) {
+#if defined(__SSE2__)
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(digit, v)));
+#else
+  unsigned m = 0;
+  for (unsigned k = 0; k < kBlock; ++k)
+    if ((p[k] >= '0' && p[k] <= '9') || p[k] >= 0x80) m |= 1u << k;
+  return m;
+#endif
+}
+
+// UTF-8 continuation bytes (0x80..0xBF).
+inline unsigned continuation(const unsigned char* p) {
+#if defined(__SSE2__)
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(0xC0)))));
+#else
+  unsigned m = 0;
+  for (unsigned k = 0; k < kBlock; ++k)
+    if ((p[k] & 0xC0) == 0x80) m |= 1u << k;
+  return m;
+#endif
+}
+
 // Bytes below 0x20 or from 0x80 up (control characters and multi-byte
 // sequences).
 inline unsigned control_or_high(const unsigned char* p) {

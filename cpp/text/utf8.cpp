@@ -7,8 +7,11 @@
 namespace vorlane::utf8 {
 
 std::size_t length(std::string_view s) {
-  std::size_t n = 0;
-  for (unsigned char b : s) n += is_lead(b);
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  std::size_t n = s.size(), i = 0;
+  for (; i + bytes::kBlock <= s.size(); i += bytes::kBlock)
+    n -= static_cast<std::size_t>(__builtin_popcount(bytes::continuation(p + i)));
+  for (; i < s.size(); ++i) n -= !is_lead(p[i]);
   return n;
 }
 
