@@ -201,11 +201,17 @@ constexpr std::array<char, 256> kKeyByte = [] {
 }();
 
 std::string duplicate_key(std::string_view u) {
+  std::string out;
+  duplicate_key(u, out);
+  return out;
+}
+
+void duplicate_key(std::string_view u, std::string& out) {
   // Word characters all ASCII: lower-case and collapse in one pass.  Other
   // characters only separate words, whatever their lower-case form.  A
   // space is written only before a word that follows another.
   const std::size_t size = u.size();
-  std::string out(size + bytes::kBlock, ' ');  // room for whole-block copies
+  out.resize(size + bytes::kBlock);  // room for whole-block copies
   // Raw pointers: stores through char* could alias the string's own fields.
   char* const o = out.data();
   std::size_t n = 0, i = 0;
@@ -235,7 +241,10 @@ std::string duplicate_key(std::string_view u) {
     if (lim < bytes::kBlock) {
       // A character outside ASCII: a separator unless it is a word character.
       std::size_t next = i;
-      if (cls::is_word(utf8::decode(u, next))) return collapse_non_word(uni::lower(u));
+      if (cls::is_word(utf8::decode(u, next))) {
+        out = collapse_non_word(uni::lower(u));
+        return;
+      }
       gap = true;
       i = next;
     }
@@ -252,13 +261,15 @@ std::string duplicate_key(std::string_view u) {
       ++i;
     } else {
       std::size_t next = i;
-      if (cls::is_word(utf8::decode(u, next))) return collapse_non_word(uni::lower(u));
+      if (cls::is_word(utf8::decode(u, next))) {
+        out = collapse_non_word(uni::lower(u));
+        return;
+      }
       gap = true;
       i = next;
     }
   }
   out.resize(n);
-  return out;
 }
 
 }  // namespace vorlane::extract::scan

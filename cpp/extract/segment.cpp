@@ -3,9 +3,9 @@
 #include <array>
 #include <deque>
 #include <string>
-#include <unordered_set>
 
 #include "extract/extract.hpp"
+#include "extract/key_set.hpp"
 #include "extract/line_scan.hpp"
 #include "extract/patterns.hpp"
 #include "extract/token_scan.hpp"
@@ -270,27 +270,23 @@ std::vector<std::string> split_units(std::string_view final_report) {
   });
   flush();
 
-  // Block pass: sentences that read like claims.
-  std::vector<std::string> units;
+  // Block pass: sentences that read like claims, each kept unless a
+  // near-duplicate came before it (same text after lower-casing and
+  // collapsing non-word runs).
+  std::vector<std::string> out;
   SentenceScratch scratch;
-  std::string unbolded;
+  std::string unbolded, key;
+  KeySet seen;
   for (std::string_view b : blocks) {
     interrupt::tick(b.size());
     if (b.find("**") != std::string_view::npos) b = unbolded = scan::unbold(b);
     b.remove_prefix(scan::status_end(b));
     for_each_sentence(b, scratch, [&](std::string_view sent) {
       std::string_view s = trim_sentence(sent);
-      if (is_unit(s, P)) units.emplace_back(s);
+      if (!is_unit(s, P)) return;
+      scan::duplicate_key(s, key);
+      if (seen.insert(key)) out.emplace_back(s);
     });
-  }
-
-  // Near-duplicates: same text after lower-casing and collapsing non-word runs.
-  std::vector<std::string> out;
-  std::unordered_set<std::string> seen;
-  for (std::string& u : units) {
-    interrupt::tick(u.size());
-    std::string key = scan::duplicate_key(u);
-    if (seen.insert(std::move(key)).second) out.push_back(std::move(u));
   }
   return out;
 }

@@ -151,7 +151,8 @@ std::string Finder::sub(std::string_view s, std::string_view repl) {
 bool PathFinder::find(std::string_view s, std::size_t pos, Match& m) {
   if (!head_.covers(pos)) {
     // Both alternatives start with "~" or "/".
-    bool lead = s.find_first_of("~/", pos) != std::string_view::npos;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    bool lead = bytes::find_any(p, s.size(), pos, '~', '/', '/') < s.size();
     head_.found = lead && patterns().PATH_HEAD_RE.search(s, &head_.m, pos);
     head_.from = pos;
     head_.valid = true;

@@ -193,6 +193,12 @@ std::size_t WordList::ascii_start(std::string_view s, std::size_t i) const {
     if (i + 2 < s.size() && p[i + 2] < 0x80) {
       unsigned c3 = kAsciiLower[p[i + 2]];
       if (!((third_[bucket][c3 >> 6] >> (c3 & 63)) & 1)) return npos;
+      // Three ASCII characters: the bucket's alternatives with that third.
+      for (const Alt& a : by_start_[bucket]) {
+        if (a.text.size() > 2 && static_cast<unsigned char>(a.text[2]) != c3) continue;
+        if (std::size_t e = match_end(s, i, a); e != npos) return e;
+      }
+      return npos;
     }
   }
   return any_at(s, i, fold(b));
