@@ -224,6 +224,23 @@ void duplicate_key(std::string_view u, std::string& out) {
     // Up to the first byte of a longer sequence.
     unsigned lim = m.high ? bytes::lowest_bit(m.high) : bytes::kBlock;
     bytes::lower_ascii(p + i, low);
+    if (lim == bytes::kBlock) {
+      // Prose: words with single spaces between them are their own key.
+      unsigned sep = ~m.word & 0xFFFF;
+      if (!(sep & (sep >> 1)) && sep == bytes::equal_any(p + i, ' ', ' ', ' ')) {
+        unsigned from = sep & 1, to = bytes::kBlock - (sep >> 15);
+        if (from) gap = true;
+        if (from < to) {
+          if (gap && n) o[n++] = ' ';
+          std::memcpy(o + n, low + from, bytes::kBlock);
+          n += to - from;
+          gap = false;
+        }
+        if (sep >> 15) gap = true;
+        i += bytes::kBlock;
+        continue;
+      }
+    }
     unsigned w = m.word & ((1u << lim) - 1), done = 0;  // done: the block offset reached
     while (w) {
       unsigned a = bytes::lowest_bit(w);

@@ -100,6 +100,13 @@ WordList::WordList(std::string_view p) {
       by_start_[bucket].push_back(Alt{std::move(s), tail});
     }
   }
+  for (unsigned b0 = 0; b0 < 128; ++b0)
+    for (unsigned b1 = 0; b1 < 128; ++b1) {
+      int k = kAsciiSlot[b0], k2 = kAsciiSlot[b1];
+      if (k < 0) continue;
+      std::size_t bucket = static_cast<std::size_t>(k * (kSlots + 1) + (k2 < 0 ? kSlots : k2));
+      if (!by_start_[bucket].empty()) pair_[b0 << 7 | b1] = static_cast<std::uint16_t>(bucket + 1);
+    }
 }
 
 std::size_t WordList::match_end(std::string_view s, std::size_t p, const Alt& a) const {
@@ -245,10 +252,15 @@ std::size_t WordList::scan(std::string_view s, std::size_t pos, std::size_t& end
       unsigned lim = m.high ? bytes::lowest_bit(m.high) : bytes::kBlock;
       unsigned word = m.word & ((1u << lim) - 1);
       unsigned starts = word & ~((word << 1) | (prev_word ? 1u : 0u));
-      while (starts) {
+      for (; starts; starts &= starts - 1) {
         std::size_t at = i + bytes::lowest_bit(starts);
+        // Most word starts are ruled out by their first three characters.
+        if (single_.empty() && at + 2 < n && (p[at + 1] | p[at + 2]) < 0x80) {
+          unsigned bucket = pair_[kAsciiLower[p[at]] << 7 | kAsciiLower[p[at + 1]]];
+          unsigned c3 = kAsciiLower[p[at + 2]];
+          if (!bucket || !((third_[bucket - 1][c3 >> 6] >> (c3 & 63)) & 1)) continue;
+        }
         if ((end = ascii_start(s, at)) != npos) return at;
-        starts &= starts - 1;
       }
       if (lim) prev_word = (word >> (lim - 1)) & 1;
       i += lim;

@@ -62,6 +62,9 @@ class WordList {
   // By bucket: bit c set when an alternative allows the ASCII character c
   // third (every c for a two-character alternative).
   std::array<std::array<std::uint64_t, 2>, kSlots*(kSlots + 1)> third_{};
+  // By two ASCII characters (lower case): their bucket plus one, 0 for an
+  // empty bucket.
+  std::array<std::uint16_t, 128 * 128> pair_{};
   std::vector<Alt> single_;    // one-character alternatives
   bool anchored_ = false;      // pattern starts with ^ (else \b)
   bool end_boundary_ = false;  // pattern ends in \b (else in \w*)
