@@ -72,7 +72,7 @@ std::string_view heuristic_kind(std::string_view unit) {
   for (std::string_view c : code)
     if (command_span_re().test(c)) return KINDS[1];
   if (external_word_re().test(unit)) return KINDS[3];
-  if ((uni::has_decimal(unit) && patterns().NUM_RE.test(unit)) || observation_word_re().test(unit)) return KINDS[2];
+  if ((cls::has_decimal(unit) && patterns().NUM_RE.test(unit)) || observation_word_re().test(unit)) return KINDS[2];
   return KINDS[4];
 }
 

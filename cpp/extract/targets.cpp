@@ -4,6 +4,7 @@
 
 #include "extract/extract.hpp"
 #include "extract/patterns.hpp"
+#include "extract/target_hints.hpp"
 #include "extract/token_scan.hpp"
 #include "text/char_class.hpp"
 #include "text/unicode.hpp"
@@ -44,21 +45,6 @@ void take(const Pattern& p, std::string& text, std::vector<std::string>* out, in
   text.swap(blanked);
 }
 
-// Whether TIME_RE may match in `s`: each of its alternatives needs a ":",
-// "/" or "-", or a month name written with a capital.
-bool may_hold_time(std::string_view s) {
-  static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char c = s[i];
-    if (c == ':' || c == '/' || c == '-') return true;
-    if (c == 'J' || c == 'F' || c == 'M' || c == 'A' || c == 'S' || c == 'O' || c == 'N' || c == 'D')
-      for (std::string_view m : kMonths)
-        if (s.compare(i, 3, m) == 0) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 std::string tidy(std::string_view x) { return std::string(tidy_view(x)); }
@@ -92,16 +78,16 @@ std::vector<std::string> literal_targets(std::string_view unit) {
   // without that character.
   if (unit.find('`') != std::string_view::npos) take(P.CODE_RE, plain, &t, 1);
 
-  // Dates, versions, dimensions, times and numbers all need a digit; dates
-  // a "-", versions a ".", dimensions an "x" or "×".
-  bool digits = uni::has_decimal(plain);
+  // Dates, versions, dimensions, times and numbers all need a digit; the
+  // others are tried only where their separators stand between digits.
+  bool digits = cls::has_decimal(plain);
   if (digits) {
-    if (plain.find('-') != std::string::npos) take(P.DATE_RE, plain, &t);
-    if (plain.find('.') != std::string::npos) take(P.VERSION_RE, plain, &t);
-    if (plain.find('x') != std::string::npos || plain.find("\u00d7") != std::string::npos) take(P.DIM_RE, plain, &t);
+    if (hint::may_hold_date(plain)) take(P.DATE_RE, plain, &t);
+    if (hint::may_hold_version(plain)) take(P.VERSION_RE, plain, &t);
+    if (hint::may_hold_dimension(plain)) take(P.DIM_RE, plain, &t);
     // Times and short dates are removed without being collected, so their
     // digits never become number targets.
-    if (may_hold_time(plain)) take(P.TIME_RE, plain, nullptr);
+    if (hint::may_hold_time(plain)) take(P.TIME_RE, plain, nullptr);
   }
   // Paths stay in the text: key=value pairs and numbers may overlap them.
   if (cls::has_path_char(plain)) collect_tidy(PathFinder(), plain, t);

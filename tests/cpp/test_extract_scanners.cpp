@@ -9,6 +9,7 @@
 #include "extract/imperative.hpp"
 #include "extract/line_scan.hpp"
 #include "extract/patterns.hpp"
+#include "extract/target_hints.hpp"
 #include "extract/token_scan.hpp"
 #include "extract/word_list.hpp"
 #include "text/pattern.hpp"
@@ -29,7 +30,8 @@ const std::vector<std::string> kPieces = {
     "42", "1,000", "1.2.3", "\u0661", ".", "..", "-", "_", "=", " = ", "/", "~", "/home/u", "/tmp", ":",
     ".py", ".md", ".json", ".tscn", "e.g.", "`", "**", "*", "(", ")", "|", "- ", "1. ", "[x] ", " ", "  ",
     "\t", "\n", "\u00a0", "\u2003", "!", "?", "\u2705", "\u26a0\ufe0f", "\u2192", "\u00e9", "\u03a3", "\"",
-    "'", "[", "A", "Z", "patched", "Edited", "not ", "never ", "I'd", "let's", "working"};
+    "'", "[", "A", "Z", "patched", "Edited", "not ", "never ", "I'd", "let's", "working", "2024", "-01", "12:30", "3x4", "\u00d7",
+    "x", "Jan", "Sept", "7/8", "\u0663"};
 
 struct Rng {
   std::uint64_t s = 0x9E3779B97F4A7C15ULL;
@@ -104,6 +106,16 @@ int main() {
       std::vector<std::pair<std::size_t, std::size_t>> found;
       for (std::size_t pos = 0, b, e; list.find(t, pos, b, e); pos = e) found.emplace_back(b, e);
       CHECK(found == spans(engine, t));
+    }
+  }
+  // The pre-tests of the literal-target patterns never rule out a match.
+  {
+    Pattern date(source("DATE_RE")), version(source("VERSION_RE")), dim(source("DIM_RE")), time(source("TIME_RE"));
+    for (const std::string& t : all) {
+      if (!hint::may_hold_date(t)) CHECK(!date.test(t));
+      if (!hint::may_hold_version(t)) CHECK(!version.test(t));
+      if (!hint::may_hold_dimension(t)) CHECK(!dim.test(t));
+      if (!hint::may_hold_time(t)) CHECK(!time.test(t));
     }
   }
   {

@@ -1,0 +1,66 @@
+#include "extract/target_hints.hpp"
+
+#include "text/char_class.hpp"
+
+namespace vorlane::extract::hint {
+
+namespace {
+
+// A byte that may belong to a decimal digit (\d): an ASCII digit, or any
+// byte of a longer sequence.
+bool digitish(unsigned char b) { return (b >= '0' && b <= '9') || b >= 0x80; }
+
+// A byte that may belong to a white-space character (\s).
+bool spaceish(unsigned char b) { return b >= 0x80 || (cls::kAscii[b] & cls::kSpace); }
+
+unsigned char at(std::string_view s, std::size_t i) { return static_cast<unsigned char>(s[i]); }
+
+// Whether the byte `sep` at i has a digit-like byte on each side.
+bool between_digits(std::string_view s, std::size_t i) {
+  return i > 0 && i + 1 < s.size() && digitish(at(s, i - 1)) && digitish(at(s, i + 1));
+}
+
+// How many `sep` bytes stand between digits (counting stops at `enough`).
+int count_between(std::string_view s, char sep, int enough) {
+  int n = 0;
+  for (std::size_t i = s.find(sep); i != std::string_view::npos && n < enough; i = s.find(sep, i + 1))
+    n += between_digits(s, i);
+  return n;
+}
+
+}  // namespace
+
+bool may_hold_date(std::string_view s) { return count_between(s, '-', 2) >= 2; }
+
+bool may_hold_version(std::string_view s) { return count_between(s, '.', 2) >= 2; }
+
+bool may_hold_dimension(std::string_view s) {
+  const std::size_t n = s.size();
+  for (std::size_t j = 0; j < n; ++j) {
+    std::size_t k;  // just after the sign
+    if (s[j] == 'x') k = j + 1;
+    else if (at(s, j) == 0xC3 && j + 1 < n && at(s, j + 1) == 0x97) k = j + 2;  // ×
+    else continue;
+    bool before = j > 0 && (digitish(at(s, j - 1)) || (spaceish(at(s, j - 1)) && j > 1 && digitish(at(s, j - 2))));
+    bool after = k < n && (digitish(at(s, k)) || (spaceish(at(s, k)) && k + 1 < n && digitish(at(s, k + 1))));
+    if (before && after) return true;
+  }
+  return false;
+}
+
+bool may_hold_time(std::string_view s) {
+  static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == ':' || c == '/' || c == '-') {
+      if (between_digits(s, i)) return true;
+    } else if (c == 'J' || c == 'F' || c == 'M' || c == 'A' || c == 'S' || c == 'O' || c == 'N' || c == 'D') {
+      for (std::string_view m : kMonths)
+        if (s.compare(i, 3, m) == 0) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace vorlane::extract::hint
