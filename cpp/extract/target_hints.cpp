@@ -1,5 +1,6 @@
 #include "extract/target_hints.hpp"
 
+#include "text/byte_scan.hpp"
 #include "text/char_class.hpp"
 
 namespace vorlane::extract::hint {
@@ -36,10 +37,11 @@ bool may_hold_version(std::string_view s) { return count_between(s, '.', 2) >= 2
 
 bool may_hold_dimension(std::string_view s) {
   const std::size_t n = s.size();
-  for (std::size_t j = 0; j < n; ++j) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (std::size_t j = bytes::find_any(p, n, 0, 'x', 0xC3, 0xC3); j < n; j = bytes::find_any(p, n, j + 1, 'x', 0xC3, 0xC3)) {
     std::size_t k;  // just after the sign
     if (s[j] == 'x') k = j + 1;
-    else if (at(s, j) == 0xC3 && j + 1 < n && at(s, j + 1) == 0x97) k = j + 2;  // ×
+    else if (j + 1 < n && at(s, j + 1) == 0x97) k = j + 2;  // ×
     else continue;
     bool before = j > 0 && (digitish(at(s, j - 1)) || (spaceish(at(s, j - 1)) && j > 1 && digitish(at(s, j - 2))));
     bool after = k < n && (digitish(at(s, k)) || (spaceish(at(s, k)) && k + 1 < n && digitish(at(s, k + 1))));
@@ -48,18 +50,30 @@ bool may_hold_dimension(std::string_view s) {
   return false;
 }
 
-bool may_hold_time(std::string_view s) {
+namespace {
+
+bool month_at(std::string_view s, std::size_t i) {
   static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char c = s[i];
-    if (c == ':' || c == '/' || c == '-') {
-      if (between_digits(s, i)) return true;
-    } else if (c == 'J' || c == 'F' || c == 'M' || c == 'A' || c == 'S' || c == 'O' || c == 'N' || c == 'D') {
-      for (std::string_view m : kMonths)
-        if (s.compare(i, 3, m) == 0) return true;
-    }
-  }
+  for (std::string_view m : kMonths)
+    if (s.compare(i, 3, m) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+bool may_hold_time(std::string_view s) {
+  const std::size_t n = s.size();
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (std::size_t i = bytes::find_any(p, n, 0, ':', '/', '-'); i < n; i = bytes::find_any(p, n, i + 1, ':', '/', '-'))
+    if (between_digits(s, i)) return true;
+  // A month name: a capital first.
+  std::size_t i = 0;
+  for (; i + bytes::kBlock <= n; i += bytes::kBlock)
+    for (unsigned m = bytes::capitals(p + i); m; m &= m - 1)
+      if (month_at(s, i + bytes::lowest_bit(m))) return true;
+  for (; i < n; ++i)
+    if (p[i] >= 'A' && p[i] <= 'Z' && month_at(s, i)) return true;
   return false;
 }
 

@@ -58,6 +58,20 @@ inline unsigned equal_any(const unsigned char* p, unsigned char a, unsigned char
 #endif
 }
 
+// Bytes that are ASCII capitals A-Z.
+inline unsigned capitals(const unsigned char* p) {
+#if defined(__SSE2__)
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i up = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('A' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('Z' + 1)));
+  return static_cast<unsigned>(_mm_movemask_epi8(up));
+#else
+  unsigned m = 0;
+  for (unsigned k = 0; k < kBlock; ++k)
+    if (p[k] >= 'A' && p[k] <= 'Z') m |= 1u << k;
+  return m;
+#endif
+}
+
 // Bytes that are ASCII digits or 0x80 and above.
 inline unsigned digit_or_high(const unsigned char* p) {
 #if defined(__SSE2__)
