@@ -22,13 +22,6 @@ bool run_char(char32_t c) { return c == '.' || c == '-' || word(c); }
 // [\w./:-]
 bool value_char(char32_t c) { return c == '.' || c == '/' || c == ':' || c == '-' || word(c); }
 
-// The end of the run of [\w.-] starting at `i`.
-std::size_t run_end(std::string_view s, std::size_t i) {
-  std::size_t next;
-  while (i < s.size() && run_char(at(s, i, next))) i = next;
-  return i;
-}
-
 // The first position p in [from, to) of a run of [\w.-] where \b holds, or
 // npos.  Inside the run every character belongs to the class, so \b holds
 // exactly where word and non-word characters meet.
@@ -175,25 +168,36 @@ bool PathFinder::find(std::string_view s, std::size_t pos, Match& m) {
 }
 
 bool KeyvalFinder::find(std::string_view s, std::size_t pos, Match& m) {
-  std::size_t i = pos, next;
-  while (i < s.size()) {
-    if (!run_char(at(s, i, next))) {
-      i = next;
-      continue;
+  // Every match is a run of [\w.-] ending at a "=" or one white-space
+  // character before it: the runs are found from the "=" signs, in order
+  // (the run before a later sign ends later), each taken from its start or
+  // from `pos`, whichever is later, as a scan from `pos` would take it.
+  for (std::size_t q = s.find('=', pos); q != std::string_view::npos; q = s.find('=', q + 1)) {
+    if (q <= pos) continue;
+    std::size_t e = q, k = q;
+    char32_t c = utf8::decode_back(s, k);
+    if (!run_char(c)) {
+      if (!uni::is_space(c) || k <= pos) continue;
+      e = k;  // the run ends before the white space
+      c = utf8::decode_back(s, k);
+      if (!run_char(c)) continue;
     }
-    std::size_t e = run_end(s, i);
+    // The start of the run: back over run characters, not before `pos`.
+    std::size_t i = k;
+    while (i > pos) {
+      std::size_t j = i;
+      if (!run_char(utf8::decode_back(s, j))) break;
+      i = j;
+    }
     interrupt::tick(e - i);
     std::size_t end = keyval_tail(s, e);
-    if (end != std::string_view::npos) {
-      std::size_t p = first_boundary(s, i, e);
-      if (p != std::string_view::npos) {
-        m.begin = p;
-        m.end = end;
-        m.groups = 0;
-        return true;
-      }
-    }
-    i = e;
+    if (end == std::string_view::npos) continue;
+    std::size_t p = first_boundary(s, i, e);
+    if (p == std::string_view::npos) continue;
+    m.begin = p;
+    m.end = end;
+    m.groups = 0;
+    return true;
   }
   return false;
 }
