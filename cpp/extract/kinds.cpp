@@ -39,10 +39,34 @@ std::vector<std::string_view> code_spans(std::string_view unit) {
   return code;
 }
 
-std::optional<std::string_view> strong_kind_of(std::string_view unit,
-                                               const std::vector<std::string_view>& code) {
+// Which of the kind word lists match a Unit, found in one pass on first
+// need.
+class ListHits {
+ public:
+  explicit ListHits(std::string_view unit) : unit_(unit) {}
+  bool run_verb() { return get(0); }
+  bool loose_run() { return get(1); }
+  bool external() { return get(2); }
+  bool observation() { return get(3); }
+
+ private:
+  bool get(std::size_t k) {
+    if (!done_) {
+      const WordList* lists[] = {&patterns().RUN_VERB_RE, &loose_run_re(), &external_word_re(), &observation_word_re()};
+      WordList::test_each(unit_, lists, found_, 4);
+      done_ = true;
+    }
+    return found_[k];
+  }
+  std::string_view unit_;
+  bool done_ = false;
+  bool found_[4] = {};
+};
+
+std::optional<std::string_view> strong_kind_of(std::string_view unit, const std::vector<std::string_view>& code,
+                                               ListHits& hits) {
   const Patterns& P = patterns();
-  if (!code.empty() && P.RUN_VERB_RE.test(unit)) return KINDS[1];
+  if (!code.empty() && hits.run_verb()) return KINDS[1];
   for (std::string_view c : code)
     if (P.CMD_WORD_RE.test(c)) return KINDS[1];
   bool has_lit = !code.empty() || (unit.find('=') != std::string_view::npos && KeyvalFinder().test(unit)) ||
@@ -61,18 +85,20 @@ std::optional<std::string_view> strong_kind_of(std::string_view unit,
 
 std::optional<std::string_view> strong_kind(std::string_view unit) {
   InputScope scope(unit);
-  return strong_kind_of(unit, code_spans(unit));
+  ListHits hits(unit);
+  return strong_kind_of(unit, code_spans(unit), hits);
 }
 
 std::string_view heuristic_kind(std::string_view unit) {
   InputScope scope(unit);
   std::vector<std::string_view> code = code_spans(unit);
-  if (auto k = strong_kind_of(unit, code)) return *k;
-  if (loose_run_re().test(unit)) return KINDS[1];
+  ListHits hits(unit);
+  if (auto k = strong_kind_of(unit, code, hits)) return *k;
+  if (hits.loose_run()) return KINDS[1];
   for (std::string_view c : code)
     if (command_span_re().test(c)) return KINDS[1];
-  if (external_word_re().test(unit)) return KINDS[3];
-  if ((cls::has_decimal(unit) && patterns().NUM_RE.test(unit)) || observation_word_re().test(unit)) return KINDS[2];
+  if (hits.external()) return KINDS[3];
+  if ((cls::has_decimal(unit) && patterns().NUM_RE.test(unit)) || hits.observation()) return KINDS[2];
   return KINDS[4];
 }
 

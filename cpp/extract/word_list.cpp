@@ -234,8 +234,13 @@ bool WordList::find(std::string_view s, std::size_t pos, std::size_t& begin, std
   return true;
 }
 
-std::size_t WordList::scan(std::string_view s, std::size_t pos, std::size_t& end) const {
-  constexpr std::size_t npos = std::string_view::npos;
+namespace {
+
+// Calls f(at) for every word start at or after `pos` (a word character
+// after a non-word one, or at the start of the text), in order, until f
+// returns true; true when it did.
+template <class F>
+bool for_each_word_start(std::string_view s, std::size_t pos, F&& f) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t n = s.size();
   bool prev_word = cls::word_before(s, pos);
@@ -250,38 +255,66 @@ std::size_t WordList::scan(std::string_view s, std::size_t pos, std::size_t& end
       // up to the first byte of a longer sequence.
       bytes::BlockMasks m = bytes::classify(p + i);
       unsigned lim = m.high ? bytes::lowest_bit(m.high) : bytes::kBlock;
-      unsigned word = m.word & ((1u << lim) - 1);
-      unsigned starts = word & ~((word << 1) | (prev_word ? 1u : 0u));
-      for (; starts; starts &= starts - 1) {
-        std::size_t at = i + bytes::lowest_bit(starts);
-        // Most word starts are ruled out by their first three characters.
-        if (single_.empty() && at + 2 < n && (p[at + 1] | p[at + 2]) < 0x80) {
-          unsigned bucket = pair_[kAsciiLower[p[at]] << 7 | kAsciiLower[p[at + 1]]];
-          unsigned c3 = kAsciiLower[p[at + 2]];
-          if (!bucket || !((third_[bucket - 1][c3 >> 6] >> (c3 & 63)) & 1)) continue;
-        }
-        if ((end = ascii_start(s, at)) != npos) return at;
-      }
-      if (lim) prev_word = (word >> (lim - 1)) & 1;
+      unsigned w = m.word & ((1u << lim) - 1);
+      for (unsigned starts = w & ~((w << 1) | (prev_word ? 1u : 0u)); starts; starts &= starts - 1)
+        if (f(i + bytes::lowest_bit(starts))) return true;
+      if (lim) prev_word = (w >> (lim - 1)) & 1;
       i += lim;
       if (lim == bytes::kBlock) continue;
     }
-    unsigned char b = p[i];
-    if (b >= 0x80) {
-      std::size_t next = i;
-      char32_t c = utf8::decode(s, next);
-      bool w = word(c);
-      if (w && !prev_word && (end = any_at(s, i, fold(c))) != npos) return i;
-      prev_word = w;
-      i = next;
-      continue;
-    }
-    bool w = cls::kAscii[b] & cls::kWord;
-    if (w && !prev_word && (end = ascii_start(s, i)) != npos) return i;
-    prev_word = w;
-    ++i;
+    std::size_t next;
+    bool wc = word(cls::at(s, i, next));
+    if (wc && !prev_word && f(i)) return true;
+    prev_word = wc;
+    i = next;
   }
-  return npos;
+  return false;
+}
+
+}  // namespace
+
+std::size_t WordList::at_start(std::string_view s, std::size_t at) const {
+  constexpr std::size_t npos = std::string_view::npos;
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  if (p[at] >= 0x80) {
+    std::size_t next;
+    return any_at(s, at, fold(cls::at(s, at, next)));
+  }
+  // Most word starts are ruled out by their first three characters.
+  if (single_.empty() && at + 2 < s.size() && (p[at + 1] | p[at + 2]) < 0x80) {
+    unsigned bucket = pair_[kAsciiLower[p[at]] << 7 | kAsciiLower[p[at + 1]]];
+    unsigned c3 = kAsciiLower[p[at + 2]];
+    if (!bucket || !((third_[bucket - 1][c3 >> 6] >> (c3 & 63)) & 1)) return npos;
+  }
+  return ascii_start(s, at);
+}
+
+std::size_t WordList::scan(std::string_view s, std::size_t pos, std::size_t& end) const {
+  std::size_t found = std::string_view::npos;
+  for_each_word_start(s, pos, [&](std::size_t at) {
+    if ((end = at_start(s, at)) == std::string_view::npos) return false;
+    found = at;
+    return true;
+  });
+  return found;
+}
+
+void WordList::test_each(std::string_view s, const WordList* const* lists, bool* found, std::size_t count) {
+  std::size_t left = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (lists[k]->anchored_) throw std::logic_error("WordList::test_each needs lists that are not anchored");
+    found[k] = false;
+    left += !s.empty();
+  }
+  if (!left) return;
+  for_each_word_start(s, 0, [&](std::size_t at) {
+    for (std::size_t k = 0; k < count; ++k)
+      if (!found[k] && lists[k]->at_start(s, at) != std::string_view::npos) {
+        found[k] = true;
+        --left;
+      }
+    return left == 0;
+  });
 }
 
 }  // namespace vorlane::extract

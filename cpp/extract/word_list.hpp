@@ -35,6 +35,10 @@ class WordList {
   // one-character alternatives.  Throws std::logic_error for an anchored list.
   bool find(std::string_view s, std::size_t pos, std::size_t& begin, std::size_t& end) const;
 
+  // test() of several lists that are not anchored, in one pass over `s`:
+  // found[k] for lists[k].
+  static void test_each(std::string_view s, const WordList* const* lists, bool* found, std::size_t count);
+
   // For an anchored list: the end of a match at the start of `s` (of the
   // first alternative found, where several could match), or npos.
   std::size_t prefix_end(std::string_view s) const;
@@ -51,6 +55,8 @@ class WordList {
   std::size_t any_at(std::string_view s, std::size_t p, char first) const;
   // any_at for an ASCII byte at s[i] that starts a word.
   std::size_t ascii_start(std::string_view s, std::size_t i) const;
+  // The end of a match at the word start `at`, or npos.
+  std::size_t at_start(std::string_view s, std::size_t at) const;
   // The first word start at or after `pos` where an alternative matches
   // (its end in `end`), or npos.
   std::size_t scan(std::string_view s, std::size_t pos, std::size_t& end) const;
