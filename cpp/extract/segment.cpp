@@ -100,10 +100,15 @@ bool is_unit(std::string_view s, const Patterns& P) {
   bool tick = s.find('`') != std::string_view::npos;
   bool path_chars = cls::has_path_char(s);
   auto code_or_path = [&] { return (tick && P.CODE_RE.test(s)) || (path_chars && PathFinder().test(s)); };
-  if (len < 20 && (!code_or_path() || !P.WORK_VERB_RE.test(s))) return false;
+  int work = -1;  // WORK_VERB_RE's answer, once asked
+  auto work_verb = [&] {
+    if (work < 0) work = P.WORK_VERB_RE.test(s);
+    return work != 0;
+  };
+  if (len < 20 && (!code_or_path() || !work_verb())) return false;
   if (P.NON_CLAIM_RE.test(s) || P.IMPERATIVE_RE.test(s)) return false;
   if (P.INTENT_RE.test(utf8::prefix(s, 40))) return false;
-  if (P.WORK_VERB_RE.test(s) || code_or_path()) return true;
+  if (work_verb() || code_or_path()) return true;
   return cls::has_decimal(s) && (P.NUM_RE.test(s) || P.VERSION_RE.test(s));
 }
 

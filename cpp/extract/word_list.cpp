@@ -172,6 +172,13 @@ std::size_t WordList::any_at(std::string_view s, std::size_t p, char first) cons
 std::size_t WordList::prefix_end(std::string_view s) const {
   constexpr std::size_t npos = std::string_view::npos;
   if (s.empty()) return npos;
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  if (single_.empty() && s.size() > 2 && (p[0] | p[1] | p[2]) < 0x80) {
+    // No alternative for the first three characters: no match.
+    unsigned bucket = pair_[kAsciiLower[p[0]] << 7 | kAsciiLower[p[1]]];
+    unsigned c3 = kAsciiLower[p[2]];
+    if (!bucket || !((third_[bucket - 1][c3 >> 6] >> (c3 & 63)) & 1)) return npos;
+  }
   std::size_t next;
   int k = slot(fold(cls::at(s, 0, next)));
   if (k < 0) return npos;
@@ -215,8 +222,7 @@ bool WordList::test(std::string_view s) const {
   if (s.empty()) return false;
   if (anchored_) {
     // ^ then an alternative starting with a letter or digit: \b holds at 0.
-    std::size_t next;
-    return any_at(s, 0, fold(cls::at(s, 0, next))) != std::string_view::npos;
+    return at_start(s, 0) != std::string_view::npos;
   }
   std::size_t end;
   return scan(s, 0, end) != std::string_view::npos;
