@@ -73,6 +73,12 @@ std::size_t list_marker_end(std::string_view s) {
     i = 3;
   } else {
     while (i < s.size()) {
+      auto b = static_cast<unsigned char>(s[i]);
+      if (b < 0x80) {  // ASCII: only 0-9 are decimal
+        if (b < '0' || b > '9') break;
+        ++i;
+        continue;
+      }
       next = i;
       if (!uni::is_decimal(utf8::decode(s, next))) break;
       i = next;

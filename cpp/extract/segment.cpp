@@ -221,6 +221,9 @@ std::vector<std::string> split_units(std::string_view final_report) {
       blocks.push_back(cls::strip(cur[0]));
     } else {
       std::string& joined = built.emplace_back();
+      std::size_t total = cur.size();
+      for (std::string_view line : cur) total += line.size();
+      joined.reserve(total);
       for (std::size_t i = 0; i < cur.size(); ++i) {
         if (i) joined.push_back(' ');
         joined.append(cls::strip(cur[i]));
