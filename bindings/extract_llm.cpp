@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "extract/errors.hpp"
 #include "extract/extract.hpp"
 #include "extract/url_mask.hpp"
+#include "text/pattern.hpp"
 #include "extract_llm_errors.hpp"
 #include "extract_llm_testing.hpp"
 #include "pystr.hpp"
@@ -283,10 +285,15 @@ void bind_llm(nb::module_& m) {
       [](nb::handle final, nb::handle use_llm) {
         std::string storage;
         std::string text(py::text_arg(final.ptr(), "final", storage));
+        // Without the model the report is checked once (well-formed,
+        // digits) for the whole extraction: the Units are cut from it.  The
+        // model's answer is other text, checked on its own.
+        std::optional<TrustScope> trust(std::in_place, text);
         std::vector<std::string> units = released([&] { return extract::split_units(text); });
         if (units.empty()) return nb::list();
         int llm = PyObject_IsTrue(use_llm.ptr());
         if (llm < 0) throw nb::python_error();
+        if (llm) trust.reset();
         extract::ModelSettings settings;
         if (llm) settings = current_settings();
         std::vector<extract::Claim> claims =
