@@ -52,12 +52,21 @@ bool may_hold_dimension(std::string_view s) {
 
 namespace {
 
+// A month name at i followed by what TIME_RE needs after it: [a-z]*, an
+// optional ".", white space, then a digit.
 bool month_at(std::string_view s, std::size_t i) {
   static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  for (std::string_view m : kMonths)
-    if (s.compare(i, 3, m) == 0) return true;
-  return false;
+  if (i + 3 > s.size()) return false;
+  bool month = false;
+  for (std::string_view m : kMonths) month = month || (s[i] == m[0] && s[i + 1] == m[1] && s[i + 2] == m[2]);
+  if (!month) return false;
+  std::size_t j = i + 3;
+  while (j < s.size() && s[j] >= 'a' && s[j] <= 'z') ++j;
+  if (j < s.size() && s[j] == '.') ++j;
+  if (j >= s.size() || !spaceish(at(s, j))) return false;
+  while (j < s.size() && spaceish(at(s, j)) && !(at(s, j) >= 0x80)) ++j;
+  return j < s.size() && digitish(at(s, j));
 }
 
 }  // namespace
