@@ -32,7 +32,7 @@ const WordList& observation_word_re() {
 std::vector<std::string_view> code_spans(std::string_view unit) {
   std::vector<std::string_view> code;
   if (unit.find('`') == std::string_view::npos) return code;
-  patterns().CODE_RE.for_each(unit, [&](const Match& m) {
+  CodeSpanFinder().for_each(unit, [&](const Match& m) {
     code.push_back(m.group(unit, 1));
     return true;
   });

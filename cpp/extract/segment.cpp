@@ -99,7 +99,7 @@ bool is_unit(std::string_view s, const Patterns& P) {
   // "~", "/" or ".", numbers and versions a digit.
   bool tick = s.find('`') != std::string_view::npos;
   bool path_chars = cls::has_path_char(s);
-  auto code_or_path = [&] { return (tick && P.CODE_RE.test(s)) || (path_chars && PathFinder().test(s)); };
+  auto code_or_path = [&] { return (tick && CodeSpanFinder().test(s)) || (path_chars && PathFinder().test(s)); };
   int work = -1;  // WORK_VERB_RE's answer, once asked
   auto work_verb = [&] {
     if (work < 0) work = P.WORK_VERB_RE.test(s);

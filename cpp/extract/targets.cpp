@@ -28,7 +28,8 @@ void collect_tidy(P&& p, std::string_view text, std::vector<std::string>& out) {
 
 // Every match of `p` in `text` replaced by a space, in one pass with
 // collecting the tidied matches (group `g`) into `out` when it is given.
-void take(const Pattern& p, std::string& text, std::vector<std::string>* out, int g = 0) {
+template <class P>
+void take(P&& p, std::string& text, std::vector<std::string>* out, int g = 0) {
   std::string blanked;
   std::size_t last = 0;
   bool any = false;
@@ -76,7 +77,7 @@ std::vector<std::string> literal_targets(std::string_view unit) {
   std::string plain(unit);
   // The character tests below are exact: each skipped pattern cannot match
   // without that character.
-  if (unit.find('`') != std::string_view::npos) take(P.CODE_RE, plain, &t, 1);
+  if (unit.find('`') != std::string_view::npos) take(CodeSpanFinder(), plain, &t, 1);
 
   // Dates, versions, dimensions, times and numbers all need a digit; the
   // others are tried only where their separators stand between digits.

@@ -167,6 +167,26 @@ bool PathFinder::find(std::string_view s, std::size_t pos, Match& m) {
   return false;
 }
 
+bool CodeSpanFinder::find(std::string_view s, std::size_t pos, Match& m) {
+  // The text between two backticks is looked at once: a failed opening
+  // leaves the closing backtick as the next one to try.
+  for (std::size_t p = s.find('`', pos); p != std::string_view::npos;) {
+    std::size_t q = s.find('`', p + 1);
+    if (q == std::string_view::npos) return false;
+    if (q > p + 1 && s.substr(p + 1, q - p - 1).find('\n') == std::string_view::npos) {
+      m.begin = p;
+      m.end = q + 1;
+      m.groups = 1;
+      m.group_begin[0] = p + 1;
+      m.group_end[0] = q;
+      return true;
+    }
+    interrupt::tick(q - p);
+    p = q;
+  }
+  return false;
+}
+
 bool KeyvalFinder::find(std::string_view s, std::size_t pos, Match& m) {
   // Every match is a run of [\w.-] ending at a "=" or one white-space
   // character before it: the runs are found from the "=" signs, in order

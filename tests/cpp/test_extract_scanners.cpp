@@ -125,11 +125,12 @@ int main() {
     for (const std::string& t : all) CHECK_EQ(fast.test(t), engine.test(t));
   }
   {
-    Pattern path(source("PATH_RE")), keyval(source("KEYVAL_RE"));
+    Pattern path(source("PATH_RE")), keyval(source("KEYVAL_RE")), code(source("CODE_RE"));
     Pattern negated(source("NEGATED_RE"), I);
     for (const std::string& t : all) {
       CHECK(spans(PathFinder(), t) == spans(path, t));
       CHECK(spans(KeyvalFinder(), t) == spans(keyval, t));
+      CHECK(spans(CodeSpanFinder(), t) == spans(code, t));
       for (std::size_t k = 0; k <= t.size(); ++k)
         if (k == t.size() || (static_cast<unsigned char>(t[k]) & 0xC0) != 0x80)
           CHECK_EQ(negated_before(t, k), negated.test(std::string_view(t).substr(0, k)));
