@@ -39,28 +39,22 @@ std::vector<std::string_view> code_spans(std::string_view unit) {
   return code;
 }
 
-// Which of the kind word lists match a Unit, found in one pass on first
-// need.
+// Which of the kind word lists match a Unit, each found on first need.
 class ListHits {
  public:
   explicit ListHits(std::string_view unit) : unit_(unit) {}
-  bool run_verb() { return get(0); }
-  bool loose_run() { return get(1); }
-  bool external() { return get(2); }
-  bool observation() { return get(3); }
+  bool run_verb() { return get(0, patterns().RUN_VERB_RE); }
+  bool loose_run() { return get(1, loose_run_re()); }
+  bool external() { return get(2, external_word_re()); }
+  bool observation() { return get(3, observation_word_re()); }
 
  private:
-  bool get(std::size_t k) {
-    if (!done_) {
-      const WordList* lists[] = {&patterns().RUN_VERB_RE, &loose_run_re(), &external_word_re(), &observation_word_re()};
-      WordList::test_each(unit_, lists, found_, 4);
-      done_ = true;
-    }
-    return found_[k];
+  bool get(std::size_t k, const WordList& list) {
+    if (found_[k] < 0) found_[k] = list.test(unit_);
+    return found_[k] != 0;
   }
   std::string_view unit_;
-  bool done_ = false;
-  bool found_[4] = {};
+  int found_[4] = {-1, -1, -1, -1};
 };
 
 std::optional<std::string_view> strong_kind_of(std::string_view unit, const std::vector<std::string_view>& code,

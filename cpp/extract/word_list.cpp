@@ -305,22 +305,4 @@ std::size_t WordList::scan(std::string_view s, std::size_t pos, std::size_t& end
   return found;
 }
 
-void WordList::test_each(std::string_view s, const WordList* const* lists, bool* found, std::size_t count) {
-  std::size_t left = 0;
-  for (std::size_t k = 0; k < count; ++k) {
-    if (lists[k]->anchored_) throw std::logic_error("WordList::test_each needs lists that are not anchored");
-    found[k] = false;
-    left += !s.empty();
-  }
-  if (!left) return;
-  for_each_word_start(s, 0, [&](std::size_t at) {
-    for (std::size_t k = 0; k < count; ++k)
-      if (!found[k] && lists[k]->at_start(s, at) != std::string_view::npos) {
-        found[k] = true;
-        --left;
-      }
-    return left == 0;
-  });
-}
-
 }  // namespace vorlane::extract

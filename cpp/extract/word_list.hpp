@@ -35,10 +35,6 @@ class WordList {
   // one-character alternatives.  Throws std::logic_error for an anchored list.
   bool find(std::string_view s, std::size_t pos, std::size_t& begin, std::size_t& end) const;
 
-  // test() of several lists that are not anchored, in one pass over `s`:
-  // found[k] for lists[k].
-  static void test_each(std::string_view s, const WordList* const* lists, bool* found, std::size_t count);
-
   // For an anchored list: the end of a match at the start of `s` (of the
   // first alternative found, where several could match), or npos.
   std::size_t prefix_end(std::string_view s) const;
