@@ -1,8 +1,8 @@
 // Literal targets: the code spans, dates, versions, dimensions, paths,
 // key=value settings and numbers a Unit rests on.
-#include <unordered_set>
 
 #include "extract/extract.hpp"
+#include "extract/key_set.hpp"
 #include "extract/patterns.hpp"
 #include "extract/target_hints.hpp"
 #include "extract/token_scan.hpp"
@@ -111,13 +111,21 @@ std::vector<std::string> literal_targets(std::string_view unit) {
   });
 
   std::vector<std::string> out;
-  std::unordered_set<std::string> seen;
+  out.reserve(t.size());
+  KeySet seen;
+  std::string lowered;
   for (std::string& x : t) {
     if (x.empty()) continue;
-    std::string lowered = uni::lower(x);
-    std::string key(uni::lstrip_chars(lowered, kKeyStrip));
+    if (utf8::is_ascii(x)) {  // lower case without the Unicode tables
+      lowered.resize(x.size());
+      for (std::size_t i = 0; i < x.size(); ++i)
+        lowered[i] = (x[i] >= 'A' && x[i] <= 'Z') ? static_cast<char>(x[i] + 32) : x[i];
+    } else {
+      lowered = uni::lower(x);
+    }
+    std::string_view key = uni::lstrip_chars(lowered, kKeyStrip);
     if (utf8::length(key) < 2) continue;
-    if (seen.insert(std::move(key)).second) out.push_back(std::move(x));
+    if (seen.insert(key)) out.push_back(std::move(x));
   }
   return out;
 }
