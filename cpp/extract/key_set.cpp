@@ -21,7 +21,7 @@ bool KeySet::insert(std::string_view key) {
 }
 
 void KeySet::grow() {
-  std::vector<Slot> old(slots_.empty() ? 64 : 2 * slots_.size());
+  std::vector<Slot> old(slots_.empty() ? 16 : 2 * slots_.size());
   old.swap(slots_);
   const std::size_t mask = slots_.size() - 1;
   for (const Slot& s : old) {
