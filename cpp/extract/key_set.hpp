@@ -17,15 +17,19 @@ class KeySet {
   bool insert(std::string_view key);
 
  private:
+  // A table slot: the entry number plus one (0: free) and the low half of
+  // the key's hash, 8 bytes, so that a large table stays compact.
   struct Slot {
-    std::size_t hash = 0, offset = 0, length = 0;
-    bool used = false;
+    std::uint32_t entry = 0, hash = 0;
+  };
+  struct Entry {
+    std::size_t offset, length, hash;
   };
   void grow();
 
-  std::string keys_;         // the keys, one after another
-  std::vector<Slot> slots_;  // a power of two in size, at most half used
-  std::size_t count_ = 0;
+  std::string keys_;            // the keys, one after another
+  std::vector<Entry> entries_;  // where each key lies, in the order added
+  std::vector<Slot> slots_;     // a power of two in size, at most half used
 };
 
 }  // namespace vorlane::extract
