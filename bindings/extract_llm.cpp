@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "extract/errors.hpp"
 #include "extract/extract.hpp"
 #include "extract/url_mask.hpp"
+#include "text/pattern.hpp"
 #include "extract_llm_errors.hpp"
 #include "extract_llm_testing.hpp"
 #include "pystr.hpp"
@@ -152,6 +154,37 @@ std::vector<std::string> units_arg(nb::handle o) {
   return units;
 }
 
+// The Claims as a list of {"text", "kind", "targets"} dicts: the keys and
+// the kind names made once, every claim's dict filled in place.
+static nb::list claims_list(const std::vector<extract::Claim>& claims) {
+  static PyObject* const keys[3] = {PyUnicode_InternFromString("text"), PyUnicode_InternFromString("kind"),
+                                    PyUnicode_InternFromString("targets")};
+  static PyObject* const kinds[extract::KINDS.size()] = {
+      PyUnicode_InternFromString(extract::KINDS[0].data()), PyUnicode_InternFromString(extract::KINDS[1].data()),
+      PyUnicode_InternFromString(extract::KINDS[2].data()), PyUnicode_InternFromString(extract::KINDS[3].data()),
+      PyUnicode_InternFromString(extract::KINDS[4].data())};
+  for (PyObject* o : keys)
+    if (!o) throw nb::python_error();
+  for (PyObject* o : kinds)
+    if (!o) throw nb::python_error();
+  nb::list out = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(claims.size())));
+  if (!out.is_valid()) throw nb::python_error();
+  for (std::size_t i = 0; i < claims.size(); ++i) {
+    const extract::Claim& c = claims[i];
+    nb::object kind;
+    for (std::size_t k = 0; k < extract::KINDS.size(); ++k)
+      if (c.kind == extract::KINDS[k]) kind = nb::borrow(kinds[k]);
+    if (!kind.is_valid()) kind = py::to_str(c.kind);
+    nb::dict d;
+    if (PyDict_SetItem(d.ptr(), keys[0], py::to_str(c.text).ptr()) < 0 ||
+        PyDict_SetItem(d.ptr(), keys[1], kind.ptr()) < 0 ||
+        PyDict_SetItem(d.ptr(), keys[2], py::to_list(c.targets).ptr()) < 0)
+      throw nb::python_error();
+    PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), d.release().ptr());
+  }
+  return out;
+}
+
 nb::list records_list(const std::vector<extract::UnitRecord>& recs) {
   nb::list out;
   for (const auto& r : recs) {
@@ -252,23 +285,20 @@ void bind_llm(nb::module_& m) {
       [](nb::handle final, nb::handle use_llm) {
         std::string storage;
         std::string text(py::text_arg(final.ptr(), "final", storage));
+        // Without the model the report is checked once (well-formed,
+        // digits) for the whole extraction: the Units are cut from it.  The
+        // model's answer is other text, checked on its own.
+        std::optional<TrustScope> trust(std::in_place, text);
         std::vector<std::string> units = released([&] { return extract::split_units(text); });
-        nb::list out;
-        if (units.empty()) return out;
+        if (units.empty()) return nb::list();
         int llm = PyObject_IsTrue(use_llm.ptr());
         if (llm < 0) throw nb::python_error();
+        if (llm) trust.reset();
         extract::ModelSettings settings;
         if (llm) settings = current_settings();
         std::vector<extract::Claim> claims =
             released([&] { return extract::claims_from_units(units, llm != 0, settings); });
-        for (const auto& c : claims) {
-          nb::dict d;
-          d["text"] = py::to_str(c.text);
-          d["kind"] = py::to_str(c.kind);
-          d["targets"] = py::to_list(c.targets);
-          out.append(d);
-        }
-        return out;
+        return claims_list(claims);
       },
       nb::arg("final").none(), nb::arg("use_llm").none() = true,
       nb::sig("def extract_claims(final: str, use_llm: object = True) -> list[vorlane_core.types.Claim]"),

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "text/byte_scan.hpp"
 #include "text/char_class.hpp"
 #include "text/interrupt.hpp"
 #include "text/unicode.hpp"
@@ -14,7 +15,11 @@ namespace {
 
 bool space_at(std::string_view s, std::size_t i, std::size_t& next) { return cls::is_space(cls::at(s, i, next)); }
 
-constexpr cls::ByteSet kSentenceEnd(".!?");
+// The first ".", "!" or "?" at or after `pos`, or npos.
+std::size_t sentence_end(std::string_view s, std::size_t pos) {
+  std::size_t e = bytes::find_any(reinterpret_cast<const unsigned char*>(s.data()), s.size(), pos, '.', '!', '?');
+  return e < s.size() ? e : std::string_view::npos;
+}
 
 std::size_t skip_space(std::string_view s, std::size_t i) {
   std::size_t next;
@@ -32,6 +37,7 @@ std::string strip_fences(std::string_view text) {
     if (open == std::string_view::npos) break;
     std::size_t close = text.find("```", open + 3);
     if (close == std::string_view::npos) break;
+    if (last == 0) out.reserve(text.size());
     out.append(text, last, open - last);
     out.push_back(' ');
     last = close + 3;
@@ -67,6 +73,12 @@ std::size_t list_marker_end(std::string_view s) {
     i = 3;
   } else {
     while (i < s.size()) {
+      auto b = static_cast<unsigned char>(s[i]);
+      if (b < 0x80) {  // ASCII: only 0-9 are decimal
+        if (b < '0' || b > '9') break;
+        ++i;
+        continue;
+      }
       next = i;
       if (!uni::is_decimal(utf8::decode(s, next))) break;
       i = next;
@@ -126,7 +138,7 @@ std::size_t status_end(std::string_view s) {
 bool next_sentence_break(std::string_view s, std::size_t pos, std::size_t& b, std::size_t& e) {
   while (pos < s.size()) {
     // A break starts right after ".", "!" or "?".
-    std::size_t p = kSentenceEnd.find(s, pos);
+    std::size_t p = sentence_end(s, pos);
     if (p == std::string_view::npos) return false;
     interrupt::tick(p - pos);
     b = p + 1;
@@ -195,34 +207,92 @@ constexpr std::array<char, 256> kKeyByte = [] {
 }();
 
 std::string duplicate_key(std::string_view u) {
+  std::string out;
+  duplicate_key(u, out);
+  return out;
+}
+
+void duplicate_key(std::string_view u, std::string& out) {
   // Word characters all ASCII: lower-case and collapse in one pass.  Other
-  // characters only separate words, whatever their lower-case form.
-  std::string out(u.size(), ' ');
-  std::size_t n = 0, i = 0, size = u.size();
+  // characters only separate words, whatever their lower-case form.  A
+  // space is written only before a word that follows another.
+  const std::size_t size = u.size();
+  out.resize(size + bytes::kBlock);  // room for whole-block copies
+  // Raw pointers: stores through char* could alias the string's own fields.
+  char* const o = out.data();
+  std::size_t n = 0, i = 0;
+  bool gap = false;  // a separator since the last word
   const auto* p = reinterpret_cast<const unsigned char*>(u.data());
-  while (i < size) {
-    // A run of ASCII word characters.
-    std::size_t start = n;
-    char k;
-    while (i < size && (k = kKeyByte[p[i]]) > 1) {
-      out[n++] = k;
-      ++i;
-    }
-    if (n > start) ++n;  // one space after the word (dropped at the end)
-    // Separators.
-    while (i < size && (k = kKeyByte[p[i]]) <= 1) {
-      if (k == 1) {
-        std::size_t next = i;
-        if (cls::is_word(utf8::decode(u, next))) return collapse_non_word(uni::lower(u));
-        i = next;
-      } else {
-        ++i;
+  // Blocks of ASCII: each run of word bytes copied lower-cased.
+  unsigned char low[2 * bytes::kBlock] = {};
+  while (i + bytes::kBlock <= size) {
+    bytes::BlockMasks m = bytes::classify(p + i);
+    // Up to the first byte of a longer sequence.
+    unsigned lim = m.high ? bytes::lowest_bit(m.high) : bytes::kBlock;
+    bytes::lower_ascii(p + i, low);
+    if (lim == bytes::kBlock) {
+      // Prose: words with single spaces between them are their own key.
+      unsigned sep = ~m.word & 0xFFFF;
+      if (!(sep & (sep >> 1)) && sep == bytes::equal_any(p + i, ' ', ' ', ' ')) {
+        unsigned from = sep & 1, to = bytes::kBlock - (sep >> 15);
+        if (from) gap = true;
+        if (from < to) {
+          if (gap && n) o[n++] = ' ';
+          std::memcpy(o + n, low + from, bytes::kBlock);
+          n += to - from;
+          gap = false;
+        }
+        if (sep >> 15) gap = true;
+        i += bytes::kBlock;
+        continue;
       }
     }
+    unsigned w = m.word & ((1u << lim) - 1), done = 0;  // done: the block offset reached
+    while (w) {
+      unsigned a = bytes::lowest_bit(w);
+      unsigned len = bytes::lowest_bit(~(w >> a));
+      if (a > done) gap = true;
+      if (gap && n) o[n++] = ' ';
+      gap = false;
+      std::memcpy(o + n, low + a, bytes::kBlock);  // len <= 16 bytes wanted
+      n += len;
+      done = a + len;
+      w &= ~(((1u << len) - 1) << a);
+    }
+    if (done < lim) gap = true;
+    i += lim;
+    if (lim < bytes::kBlock) {
+      // A character outside ASCII: a separator unless it is a word character.
+      std::size_t next = i;
+      if (cls::is_word(utf8::decode(u, next))) {
+        out = collapse_non_word(uni::lower(u));
+        return;
+      }
+      gap = true;
+      i = next;
+    }
   }
-  if (n) --n;  // no space after the last word
+  while (i < size) {
+    char k = kKeyByte[p[i]];
+    if (k > 1) {
+      if (gap && n) o[n++] = ' ';
+      gap = false;
+      o[n++] = k;
+      ++i;
+    } else if (k == 0) {
+      gap = true;
+      ++i;
+    } else {
+      std::size_t next = i;
+      if (cls::is_word(utf8::decode(u, next))) {
+        out = collapse_non_word(uni::lower(u));
+        return;
+      }
+      gap = true;
+      i = next;
+    }
+  }
   out.resize(n);
-  return out;
 }
 
 }  // namespace vorlane::extract::scan

@@ -40,6 +40,8 @@ std::string collapse_non_word(std::string_view s);
 
 // The near-duplicate key of a Unit: re.sub(r"\W+", " ", u.lower()).strip().
 std::string duplicate_key(std::string_view u);
+// The same into `out` (its storage reused).
+void duplicate_key(std::string_view u, std::string& out);
 
 // Where a sentence break starts and ends at or after `pos`: the white-space
 // run [b, e).  False when there is none.

@@ -53,7 +53,7 @@ Patterns::Patterns()
       INTENT_RE(kIntent),
       WORK_VERB_RE(kWorkVerb),
       RUN_VERB_RE(kRunVerb),
-      EDIT_VERB_RE(kEditVerb, I),
+      EDIT_VERB_RE(kEditVerb),
       NEGATED_RE(kNegated, I),
       CMD_WORD_RE(kCmdWord, 0, P::Mode::Match) {}
 

@@ -22,8 +22,8 @@ struct Patterns {
   Imperative IMPERATIVE_RE;
   WordList NON_CLAIM_RE, INTENT_RE, WORK_VERB_RE;
   // Kind heuristics.
-  WordList RUN_VERB_RE;
-  Pattern EDIT_VERB_RE, NEGATED_RE, CMD_WORD_RE;
+  WordList RUN_VERB_RE, EDIT_VERB_RE;
+  Pattern NEGATED_RE, CMD_WORD_RE;
   Patterns();
 };
 

@@ -3,12 +3,13 @@
 #include <array>
 #include <deque>
 #include <string>
-#include <unordered_set>
 
 #include "extract/extract.hpp"
+#include "extract/key_set.hpp"
 #include "extract/line_scan.hpp"
 #include "extract/patterns.hpp"
 #include "extract/token_scan.hpp"
+#include "text/byte_scan.hpp"
 #include "text/char_class.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
@@ -16,10 +17,6 @@
 namespace vorlane::extract {
 
 namespace {
-
-// Characters trimmed from both ends of a sentence: space, hyphen, en dash,
-// em dash and colon.
-constexpr std::u32string_view kSentenceTrim = U" -\u2013\u2014:";
 
 // Bytes that may start a line boundary.
 constexpr std::array<bool, 256> kLineLead = [] {
@@ -33,8 +30,18 @@ constexpr std::array<bool, 256> kLineLead = [] {
 template <class F>
 void for_each_line(std::string_view text, F&& f) {
   std::size_t start = 0, i = 0, n = text.size();
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   while (i < n) {
-    auto b = static_cast<unsigned char>(text[i]);
+    if (i + bytes::kBlock <= n) {
+      // Every line-boundary byte is a control byte or starts a longer sequence.
+      unsigned m = bytes::control_or_high(p + i);
+      if (!m) {
+        i += bytes::kBlock;
+        continue;
+      }
+      i += bytes::lowest_bit(m);
+    }
+    auto b = p[i];
     if (!kLineLead[b]) {
       ++i;
       continue;
@@ -62,6 +69,28 @@ void for_each_line(std::string_view text, F&& f) {
   if (start < n) f(text.substr(start));
 }
 
+// Characters trimmed from both ends of a sentence: space, hyphen, en dash
+// (E2 80 93), em dash (E2 80 94) and colon.
+std::string_view trim_sentence(std::string_view s) {
+  auto dash_at = [&](std::size_t i) {
+    return i + 3 <= s.size() && s[i] == '\xe2' && s[i + 1] == '\x80' && (s[i + 2] == '\x93' || s[i + 2] == '\x94');
+  };
+  std::size_t b = 0, e = s.size();
+  while (b < e) {
+    char c = s[b];
+    if (c == ' ' || c == '-' || c == ':') ++b;
+    else if (b + 3 <= e && dash_at(b)) b += 3;
+    else break;
+  }
+  while (e > b) {
+    char c = s[e - 1];
+    if (c == ' ' || c == '-' || c == ':') --e;
+    else if (e >= b + 3 && dash_at(e - 3)) e -= 3;
+    else break;
+  }
+  return s.substr(b, e - b);
+}
+
 bool is_unit(std::string_view s, const Patterns& P) {
   // Only lengths under 20 matter, and 80 bytes hold 20 characters at least.
   std::size_t len = s.size() >= 80 ? 80 : utf8::length(s);
@@ -69,13 +98,18 @@ bool is_unit(std::string_view s, const Patterns& P) {
   // Cheap exact pre-tests: a code span needs a backtick, a path one of
   // "~", "/" or ".", numbers and versions a digit.
   bool tick = s.find('`') != std::string_view::npos;
-  bool path_chars = cls::kPathChars.any(s);
-  auto code_or_path = [&] { return (tick && P.CODE_RE.test(s)) || (path_chars && PathFinder().test(s)); };
-  if (len < 20 && (!code_or_path() || !P.WORK_VERB_RE.test(s))) return false;
+  bool path_chars = cls::has_path_char(s);
+  auto code_or_path = [&] { return (tick && CodeSpanFinder().test(s)) || (path_chars && PathFinder().test(s)); };
+  int work = -1;  // WORK_VERB_RE's answer, once asked
+  auto work_verb = [&] {
+    if (work < 0) work = P.WORK_VERB_RE.test(s);
+    return work != 0;
+  };
+  if (len < 20 && (!code_or_path() || !work_verb())) return false;
   if (P.NON_CLAIM_RE.test(s) || P.IMPERATIVE_RE.test(s)) return false;
   if (P.INTENT_RE.test(utf8::prefix(s, 40))) return false;
-  if (P.WORK_VERB_RE.test(s) || code_or_path()) return true;
-  return uni::has_decimal(s) && (P.NUM_RE.test(s) || P.VERSION_RE.test(s));
+  if (work_verb() || code_or_path()) return true;
+  return cls::has_decimal(s) && (P.NUM_RE.test(s) || P.VERSION_RE.test(s));
 }
 
 }  // namespace
@@ -90,6 +124,13 @@ struct SentenceScratch {
   std::vector<std::size_t> dots;
   std::vector<std::pair<std::size_t, std::size_t>> pieces;
 };
+
+// The characters before the final dot of the abbreviations.
+constexpr cls::ByteSet kAbbrLast = [] {
+  cls::ByteSet set("");
+  for (std::string_view a : ABBR) set.in[static_cast<unsigned char>(a[a.size() - 2])] = true;
+  return set;
+}();
 
 bool abbreviation_ends_at(std::string_view s, std::size_t d, std::string_view a) {
   return d + 1 >= a.size() && s.substr(d + 1 - a.size(), a.size()) == a;
@@ -106,10 +147,17 @@ void for_each_sentence(std::string_view par, SentenceScratch& scratch, F&& f) {
   // the listed order (an earlier one may take a dot a later one would need).
   auto& dots = scratch.dots;
   dots.clear();
-  for (std::size_t d = par.find('.'); d != std::string_view::npos; d = par.find('.', d + 1)) dots.push_back(d);
+  const auto* bytes_of_par = reinterpret_cast<const unsigned char*>(par.data());
+  for (std::size_t d = bytes::find_any(bytes_of_par, par.size(), 0, '.', '.', '.'); d < par.size();
+       d = bytes::find_any(bytes_of_par, par.size(), d + 1, '.', '.', '.'))
+    dots.push_back(d);
   bool guard = false;
-  for (std::size_t d : dots)
+  for (std::size_t d : dots) {
+    // The letter before the dot rules out most abbreviations at once.
+    if (d == 0 || !kAbbrLast.in[static_cast<unsigned char>(par[d - 1])]) continue;
     for (std::string_view a : ABBR) guard = guard || abbreviation_ends_at(par, d, a);
+    if (guard) break;
+  }
   bool nul = par.find('\0') != std::string_view::npos;
   std::string_view w = par;
   if (guard || nul) {
@@ -135,7 +183,7 @@ void for_each_sentence(std::string_view par, SentenceScratch& scratch, F&& f) {
       if (c == '\0') c = '.';
   }
   for (auto [at, len] : pieces) {
-    std::string_view piece = uni::strip(w.substr(at, len));
+    std::string_view piece = cls::strip(w.substr(at, len));
     if (!piece.empty()) f(piece);
   }
 }
@@ -170,12 +218,15 @@ std::vector<std::string> split_units(std::string_view final_report) {
   auto flush = [&] {
     if (cur.empty()) return;
     if (cur.size() == 1) {
-      blocks.push_back(uni::strip(cur[0]));
+      blocks.push_back(cls::strip(cur[0]));
     } else {
       std::string& joined = built.emplace_back();
+      std::size_t total = cur.size();
+      for (std::string_view line : cur) total += line.size();
+      joined.reserve(total);
       for (std::size_t i = 0; i < cur.size(); ++i) {
         if (i) joined.push_back(' ');
-        joined.append(uni::strip(cur[i]));
+        joined.append(cls::strip(cur[i]));
       }
       blocks.push_back(joined);
     }
@@ -183,8 +234,8 @@ std::vector<std::string> split_units(std::string_view final_report) {
   };
   for_each_line(text, [&](std::string_view raw) {
     interrupt::tick(raw.size());
-    std::string_view line = uni::rstrip(raw);
-    std::string_view s = uni::lstrip(line);
+    std::string_view line = cls::rstrip(raw);
+    std::string_view s = cls::lstrip(line);
     if (s.empty()) {
       flush();
       return;
@@ -200,7 +251,7 @@ std::vector<std::string> split_units(std::string_view final_report) {
       std::size_t start = 0;
       for (;;) {
         std::size_t bar = inner.find('|', start);
-        cells.push_back(uni::strip(inner.substr(start, bar == std::string_view::npos ? bar : bar - start)));
+        cells.push_back(cls::strip(inner.substr(start, bar == std::string_view::npos ? bar : bar - start)));
         if (bar == std::string_view::npos) break;
         start = bar + 1;
       }
@@ -227,27 +278,23 @@ std::vector<std::string> split_units(std::string_view final_report) {
   });
   flush();
 
-  // Block pass: sentences that read like claims.
-  std::vector<std::string> units;
+  // Block pass: sentences that read like claims, each kept unless a
+  // near-duplicate came before it (same text after lower-casing and
+  // collapsing non-word runs).
+  std::vector<std::string> out;
   SentenceScratch scratch;
-  std::string unbolded;
+  std::string unbolded, key;
+  KeySet seen;
   for (std::string_view b : blocks) {
     interrupt::tick(b.size());
     if (b.find("**") != std::string_view::npos) b = unbolded = scan::unbold(b);
     b.remove_prefix(scan::status_end(b));
     for_each_sentence(b, scratch, [&](std::string_view sent) {
-      std::string_view s = uni::strip_chars(sent, kSentenceTrim);
-      if (is_unit(s, P)) units.emplace_back(s);
+      std::string_view s = trim_sentence(sent);
+      if (!is_unit(s, P)) return;
+      scan::duplicate_key(s, key);
+      if (seen.insert(key)) out.emplace_back(s);
     });
-  }
-
-  // Near-duplicates: same text after lower-casing and collapsing non-word runs.
-  std::vector<std::string> out;
-  std::unordered_set<std::string> seen;
-  for (std::string& u : units) {
-    interrupt::tick(u.size());
-    std::string key = scan::duplicate_key(u);
-    if (seen.insert(std::move(key)).second) out.push_back(std::move(u));
   }
   return out;
 }

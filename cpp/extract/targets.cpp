@@ -1,9 +1,10 @@
 // Literal targets: the code spans, dates, versions, dimensions, paths,
 // key=value settings and numbers a Unit rests on.
-#include <unordered_set>
 
 #include "extract/extract.hpp"
+#include "extract/key_set.hpp"
 #include "extract/patterns.hpp"
+#include "extract/target_hints.hpp"
 #include "extract/token_scan.hpp"
 #include "text/char_class.hpp"
 #include "text/unicode.hpp"
@@ -27,7 +28,8 @@ void collect_tidy(P&& p, std::string_view text, std::vector<std::string>& out) {
 
 // Every match of `p` in `text` replaced by a space, in one pass with
 // collecting the tidied matches (group `g`) into `out` when it is given.
-void take(const Pattern& p, std::string& text, std::vector<std::string>* out, int g = 0) {
+template <class P>
+void take(P&& p, std::string& text, std::vector<std::string>* out, int g = 0) {
   std::string blanked;
   std::size_t last = 0;
   bool any = false;
@@ -75,21 +77,21 @@ std::vector<std::string> literal_targets(std::string_view unit) {
   std::string plain(unit);
   // The character tests below are exact: each skipped pattern cannot match
   // without that character.
-  if (unit.find('`') != std::string_view::npos) take(P.CODE_RE, plain, &t, 1);
+  if (unit.find('`') != std::string_view::npos) take(CodeSpanFinder(), plain, &t, 1);
 
-  // Dates, versions, dimensions, times and numbers all need a digit; dates
-  // a "-", versions a ".", dimensions an "x" or "×".
-  bool digits = uni::has_decimal(plain);
+  // Dates, versions, dimensions, times and numbers all need a digit; the
+  // others are tried only where their separators stand between digits.
+  bool digits = cls::has_decimal(plain);
   if (digits) {
-    if (plain.find('-') != std::string::npos) take(P.DATE_RE, plain, &t);
-    if (plain.find('.') != std::string::npos) take(P.VERSION_RE, plain, &t);
-    if (plain.find('x') != std::string::npos || plain.find("\u00d7") != std::string::npos) take(P.DIM_RE, plain, &t);
+    if (hint::may_hold_date(plain)) take(P.DATE_RE, plain, &t);
+    if (hint::may_hold_version(plain)) take(P.VERSION_RE, plain, &t);
+    if (hint::may_hold_dimension(plain)) take(P.DIM_RE, plain, &t);
     // Times and short dates are removed without being collected, so their
     // digits never become number targets.
-    take(P.TIME_RE, plain, nullptr);
+    if (hint::may_hold_time(plain)) take(P.TIME_RE, plain, nullptr);
   }
   // Paths stay in the text: key=value pairs and numbers may overlap them.
-  if (cls::kPathChars.any(plain)) collect_tidy(PathFinder(), plain, t);
+  if (cls::has_path_char(plain)) collect_tidy(PathFinder(), plain, t);
   if (plain.find('=') != std::string::npos) {
     KeyvalFinder keyval;
     collect_tidy(keyval, plain, t);
@@ -109,13 +111,21 @@ std::vector<std::string> literal_targets(std::string_view unit) {
   });
 
   std::vector<std::string> out;
-  std::unordered_set<std::string> seen;
+  out.reserve(t.size());
+  KeySet seen;
+  std::string lowered;
   for (std::string& x : t) {
     if (x.empty()) continue;
-    std::string lowered = uni::lower(x);
-    std::string key(uni::lstrip_chars(lowered, kKeyStrip));
+    if (utf8::is_ascii(x)) {  // lower case without the Unicode tables
+      lowered.resize(x.size());
+      for (std::size_t i = 0; i < x.size(); ++i)
+        lowered[i] = (x[i] >= 'A' && x[i] <= 'Z') ? static_cast<char>(x[i] + 32) : x[i];
+    } else {
+      lowered = uni::lower(x);
+    }
+    std::string_view key = uni::lstrip_chars(lowered, kKeyStrip);
     if (utf8::length(key) < 2) continue;
-    if (seen.insert(std::move(key)).second) out.push_back(std::move(x));
+    if (seen.insert(key)) out.push_back(std::move(x));
   }
   return out;
 }

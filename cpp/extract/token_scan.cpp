@@ -3,6 +3,7 @@
 #include <array>
 
 #include "extract/patterns.hpp"
+#include "text/byte_scan.hpp"
 #include "text/char_class.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
@@ -20,13 +21,6 @@ bool run_char(char32_t c) { return c == '.' || c == '-' || word(c); }
 
 // [\w./:-]
 bool value_char(char32_t c) { return c == '.' || c == '/' || c == ':' || c == '-' || word(c); }
-
-// The end of the run of [\w.-] starting at `i`.
-std::size_t run_end(std::string_view s, std::size_t i) {
-  std::size_t next;
-  while (i < s.size() && run_char(at(s, i, next))) i = next;
-  return i;
-}
 
 // The first position p in [from, to) of a run of [\w.-] where \b holds, or
 // npos.  Inside the run every character belongs to the class, so \b holds
@@ -55,7 +49,21 @@ bool is_extension(std::string_view w) {
 // backs off to the last "." after p that is followed by a whole word (a
 // maximal \w run, since the \b after the extension needs a non-word next)
 // spelling an extension; whether one exists depends on the run alone.
+// Whether some "." at or after `pos` is followed by an extension that no
+// ASCII word character continues: a match needs one.
+bool extension_after_dot(std::string_view s, std::size_t pos) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (std::size_t d = bytes::find_any(p, s.size(), pos, '.', '.', '.'); d < s.size();
+       d = bytes::find_any(p, s.size(), d + 1, '.', '.', '.')) {
+    std::size_t w = d + 1;
+    while (w < s.size() && cls::ascii_word(p[w])) ++w;
+    if (w - d - 1 >= 2 && is_extension(s.substr(d + 1, w - d - 1))) return true;
+  }
+  return false;
+}
+
 bool find_dotted(std::string_view s, std::size_t pos, Match& m) {
+  if (!extension_after_dot(s, pos)) return false;
   std::size_t i = pos, next;
   while (i < s.size()) {
     if (!run_char(at(s, i, next))) {
@@ -135,7 +143,10 @@ std::string Finder::sub(std::string_view s, std::string_view repl) {
 
 bool PathFinder::find(std::string_view s, std::size_t pos, Match& m) {
   if (!head_.covers(pos)) {
-    head_.found = patterns().PATH_HEAD_RE.search(s, &head_.m, pos);
+    // Both alternatives start with "~" or "/".
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    bool lead = bytes::find_any(p, s.size(), pos, '~', '/', '/') < s.size();
+    head_.found = lead && patterns().PATH_HEAD_RE.search(s, &head_.m, pos);
     head_.from = pos;
     head_.valid = true;
   }
@@ -156,26 +167,57 @@ bool PathFinder::find(std::string_view s, std::size_t pos, Match& m) {
   return false;
 }
 
-bool KeyvalFinder::find(std::string_view s, std::size_t pos, Match& m) {
-  std::size_t i = pos, next;
-  while (i < s.size()) {
-    if (!run_char(at(s, i, next))) {
-      i = next;
-      continue;
+bool CodeSpanFinder::find(std::string_view s, std::size_t pos, Match& m) {
+  // The text between two backticks is looked at once: a failed opening
+  // leaves the closing backtick as the next one to try.
+  for (std::size_t p = s.find('`', pos); p != std::string_view::npos;) {
+    std::size_t q = s.find('`', p + 1);
+    if (q == std::string_view::npos) return false;
+    if (q > p + 1 && s.substr(p + 1, q - p - 1).find('\n') == std::string_view::npos) {
+      m.begin = p;
+      m.end = q + 1;
+      m.groups = 1;
+      m.group_begin[0] = p + 1;
+      m.group_end[0] = q;
+      return true;
     }
-    std::size_t e = run_end(s, i);
+    interrupt::tick(q - p);
+    p = q;
+  }
+  return false;
+}
+
+bool KeyvalFinder::find(std::string_view s, std::size_t pos, Match& m) {
+  // Every match is a run of [\w.-] ending at a "=" or one white-space
+  // character before it: the runs are found from the "=" signs, in order
+  // (the run before a later sign ends later), each taken from its start or
+  // from `pos`, whichever is later, as a scan from `pos` would take it.
+  for (std::size_t q = s.find('=', pos); q != std::string_view::npos; q = s.find('=', q + 1)) {
+    if (q <= pos) continue;
+    std::size_t e = q, k = q;
+    char32_t c = utf8::decode_back(s, k);
+    if (!run_char(c)) {
+      if (!uni::is_space(c) || k <= pos) continue;
+      e = k;  // the run ends before the white space
+      c = utf8::decode_back(s, k);
+      if (!run_char(c)) continue;
+    }
+    // The start of the run: back over run characters, not before `pos`.
+    std::size_t i = k;
+    while (i > pos) {
+      std::size_t j = i;
+      if (!run_char(utf8::decode_back(s, j))) break;
+      i = j;
+    }
     interrupt::tick(e - i);
     std::size_t end = keyval_tail(s, e);
-    if (end != std::string_view::npos) {
-      std::size_t p = first_boundary(s, i, e);
-      if (p != std::string_view::npos) {
-        m.begin = p;
-        m.end = end;
-        m.groups = 0;
-        return true;
-      }
-    }
-    i = e;
+    if (end == std::string_view::npos) continue;
+    std::size_t p = first_boundary(s, i, e);
+    if (p == std::string_view::npos) continue;
+    m.begin = p;
+    m.end = end;
+    m.groups = 0;
+    return true;
   }
   return false;
 }

@@ -66,6 +66,14 @@ class PathFinder final : public Finder {
   Cached head_, dotted_;
 };
 
+// CODE_RE (`([^`\n]+)`), from the backticks alone: a span opens at a
+// backtick and closes at the next one, with something but no line feed
+// between.  Group 1 is the span's content.
+class CodeSpanFinder final : public Finder {
+ public:
+  bool find(std::string_view s, std::size_t pos, Match& m) override;
+};
+
 // KEYVAL_RE, by a run scan.
 class KeyvalFinder final : public Finder {
  public:

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,13 @@ class WordList {
   // True when the pattern matches somewhere in `s`.
   bool test(std::string_view s) const;
 
+  // For a list that is not anchored: the leftmost match starting at or
+  // after `pos`, as [begin, end).  Where several alternatives fit at one
+  // start, the end is that of the one-character alternatives first, then of
+  // the first listed; that is the engine's choice for lists without
+  // one-character alternatives.  Throws std::logic_error for an anchored list.
+  bool find(std::string_view s, std::size_t pos, std::size_t& begin, std::size_t& end) const;
+
   // For an anchored list: the end of a match at the start of `s` (of the
   // first alternative found, where several could match), or npos.
   std::size_t prefix_end(std::string_view s) const;
@@ -38,12 +46,27 @@ class WordList {
     Tail tail;
   };
   std::size_t match_end(std::string_view s, std::size_t p, const Alt& a) const;
-  bool any_at(std::string_view s, std::size_t p, char first) const;
+  // The end of the first alternative that matches at p (a word start whose
+  // folded first character is `first`), or npos.
+  std::size_t any_at(std::string_view s, std::size_t p, char first) const;
+  // any_at for an ASCII byte at s[i] that starts a word.
+  std::size_t ascii_start(std::string_view s, std::size_t i) const;
+  // The end of a match at the word start `at`, or npos.
+  std::size_t at_start(std::string_view s, std::size_t at) const;
+  // The first word start at or after `pos` where an alternative matches
+  // (its end in `end`), or npos.
+  std::size_t scan(std::string_view s, std::size_t pos, std::size_t& end) const;
 
   // Alternatives by first character (a-z, 0-9) and second (a-z, 0-9, or
   // 36 for any other).
   static constexpr int kSlots = 36;
   std::array<std::vector<Alt>, kSlots*(kSlots + 1)> by_start_;
+  // By bucket: bit c set when an alternative allows the ASCII character c
+  // third (every c for a two-character alternative).
+  std::array<std::array<std::uint64_t, 2>, kSlots*(kSlots + 1)> third_{};
+  // By two ASCII characters (lower case): their bucket plus one, 0 for an
+  // empty bucket.
+  std::array<std::uint16_t, 128 * 128> pair_{};
   std::vector<Alt> single_;    // one-character alternatives
   bool anchored_ = false;      // pattern starts with ^ (else \b)
   bool end_boundary_ = false;  // pattern ends in \b (else in \w*)

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text/utf8.hpp"
+
 namespace vorlane::json {
 
 // ---------------------------------------------------------------------------
@@ -89,29 +91,6 @@ void put_u16(std::string& out, unsigned u) {
   out.append(buf, 6);
 }
 
-// Decodes one code point of (generalised) UTF-8 at s[i], advancing i.  Lone
-// surrogates (ED A0..BF xx) come out as U+D800..U+DFFF.  A malformed byte,
-// which host strings never produce, reads as U+FFFD.
-char32_t next_code_point(std::string_view s, std::size_t& i) {
-  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  unsigned char b0 = byte(i);
-  if (b0 < 0x80) { ++i; return b0; }
-  std::size_t need;
-  char32_t cp;
-  if (b0 >= 0xC2 && b0 < 0xE0) { need = 1; cp = b0 & 0x1F; }
-  else if (b0 >= 0xE0 && b0 < 0xF0) { need = 2; cp = b0 & 0x0F; }
-  else if (b0 >= 0xF0 && b0 < 0xF5) { need = 3; cp = b0 & 0x07; }
-  else { ++i; return 0xFFFD; }
-  if (i + need >= s.size()) { ++i; return 0xFFFD; }
-  for (std::size_t k = 1; k <= need; ++k) {
-    unsigned char c = byte(i + k);
-    if ((c & 0xC0) != 0x80) { ++i; return 0xFFFD; }
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  i += need + 1;
-  return cp;
-}
-
 }  // namespace
 
 void write_string(std::string& out, std::string_view s) {
@@ -128,7 +107,9 @@ void write_string(std::string& out, std::string_view s) {
     out.append(s.data() + i, j - i);
     i = j;
     if (i >= s.size()) break;
-    char32_t cp = next_code_point(s, i);
+    // Lone surrogates (ED A0..BF xx) come out as U+D800..U+DFFF; a malformed
+    // byte, which host strings never produce, reads as U+FFFD.
+    char32_t cp = utf8::decode(s, i);
     switch (cp) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;

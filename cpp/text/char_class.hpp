@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "text/byte_scan.hpp"
 #include "text/unicode.hpp"
 #include "text/utf8.hpp"
 
@@ -47,6 +48,44 @@ inline bool word_before(std::string_view s, std::size_t i) {
   return uni::is_word(utf8::decode_back(s, i));
 }
 
+// uni::lstrip / rstrip / strip, with ASCII ends handled here: Unicode
+// white space is looked up only where an end is outside ASCII.
+inline std::string_view lstrip(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    auto b = static_cast<unsigned char>(s[i]);
+    if (b >= 0x80) return uni::lstrip(s.substr(i));
+    if (!(kAscii[b] & kSpace)) break;
+    ++i;
+  }
+  return s.substr(i);
+}
+inline std::string_view rstrip(std::string_view s) {
+  std::size_t e = s.size();
+  while (e > 0) {
+    auto b = static_cast<unsigned char>(s[e - 1]);
+    if (b >= 0x80) return uni::rstrip(s.substr(0, e));
+    if (!(kAscii[b] & kSpace)) break;
+    --e;
+  }
+  return s.substr(0, e);
+}
+inline std::string_view strip(std::string_view s) { return rstrip(lstrip(s)); }
+
+// uni::has_decimal, answered without lookups for ASCII: the first digit or
+// byte outside ASCII decides, a block at a time.
+inline bool has_decimal(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  std::size_t i = 0;
+  for (; i + bytes::kBlock <= s.size(); i += bytes::kBlock)
+    if (bytes::digit_or_high(p + i)) break;
+  for (; i < s.size(); ++i) {
+    if (p[i] >= '0' && p[i] <= '9') return true;
+    if (p[i] >= 0x80) return uni::has_decimal(s.substr(i));
+  }
+  return false;
+}
+
 // A set of bytes, built at compile time.
 struct ByteSet {
   std::array<bool, 256> in{};
@@ -63,7 +102,10 @@ struct ByteSet {
   bool any(std::string_view s) const { return find(s) != std::string_view::npos; }
 };
 
-// "~", "/" or ".": a path needs one.
-inline constexpr ByteSet kPathChars("~/.");
+// True when `s` holds "~", "/" or ".": a path needs one.
+inline bool has_path_char(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  return bytes::find_any(p, s.size(), 0, '~', '/', '.') < s.size();
+}
 
 }  // namespace vorlane::cls

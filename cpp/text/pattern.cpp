@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "text/byte_scan.hpp"
 #include "text/interrupt.hpp"
 #include "text/pattern_text.hpp"
 #include "text/unicode.hpp"
@@ -55,13 +56,9 @@ bool only_ascii_digits(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
     if (static_cast<unsigned char>(s[i]) < 0x80) {
       ++i;
-      // Eight ASCII bytes at a time.
-      while (i + 8 <= s.size()) {
-        std::uint64_t w;
-        std::memcpy(&w, s.data() + i, 8);
-        if (w & 0x8080808080808080ULL) break;
-        i += 8;
-      }
+      // Sixteen ASCII bytes at a time.
+      const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+      while (i + bytes::kBlock <= s.size() && bytes::all_ascii(p + i)) i += bytes::kBlock;
       continue;
     }
     char32_t c = utf8::decode(s, i);
@@ -71,6 +68,33 @@ bool only_ascii_digits(std::string_view s) {
     if (uni::is_decimal(c)) return false;
   }
   return true;
+}
+
+// What a TrustScope needs to know of its input, in one pass: whether it is
+// well-formed UTF-8 without encoded surrogates, and whether every decimal
+// digit in it is ASCII (answered only for a trusted input).
+struct InputFacts {
+  bool trusted = true, ascii_digits = true;
+};
+
+InputFacts input_facts(std::string_view s) {
+  InputFacts f;
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (std::size_t i = 0; i < s.size();) {
+    if (p[i] < 0x80) {
+      ++i;
+      while (i + bytes::kBlock <= s.size() && bytes::all_ascii(p + i)) i += bytes::kBlock;
+      continue;
+    }
+    char32_t c;
+    if (!utf8::decode_strict(s, i, c) || (c >= 0xD800 && c <= 0xDFFF)) {
+      f.trusted = false;
+      return f;
+    }
+    // See only_ascii_digits.
+    if (f.ascii_digits && !(c < 0x660 || (c >= 0x2000 && c < 0x2C00)) && uni::is_decimal(c)) f.ascii_digits = false;
+  }
+  return f;
 }
 
 // A subject ready for PCRE2: lone surrogates (invalid in strict UTF-8) are
@@ -213,9 +237,14 @@ Pattern::Pattern(std::string_view python_source, unsigned flags, Mode mode)
 
 Pattern::~Pattern() { delete impl_; }
 
-TrustScope::TrustScope(std::string_view input)
-    : input_(input), owner_(!t_trust && utf8::is_valid(input) && !utf8::has_surrogate(input)) {
-  if (owner_) t_trust = this;
+TrustScope::TrustScope(std::string_view input) : input_(input), owner_(false) {
+  if (t_trust) return;
+  InputFacts f = input_facts(input);
+  owner_ = f.trusted;
+  if (owner_) {
+    ascii_digits_ = f.ascii_digits;
+    t_trust = this;
+  }
 }
 
 TrustScope::~TrustScope() {

@@ -2,11 +2,16 @@
 
 #include <cstring>
 
+#include "text/byte_scan.hpp"
+
 namespace vorlane::utf8 {
 
 std::size_t length(std::string_view s) {
-  std::size_t n = 0;
-  for (unsigned char b : s) n += is_lead(b);
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  std::size_t n = s.size(), i = 0;
+  for (; i + bytes::kBlock <= s.size(); i += bytes::kBlock)
+    n -= static_cast<std::size_t>(__builtin_popcount(bytes::continuation(p + i)));
+  for (; i < s.size(); ++i) n -= !is_lead(p[i]);
   return n;
 }
 
@@ -119,13 +124,8 @@ bool is_valid(std::string_view s) {
   while (i < n) {
     if (p[i] < 0x80) {
       ++i;
-      // Eight ASCII bytes at a time.
-      while (i + 8 <= n) {
-        std::uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        if (w & 0x8080808080808080ULL) break;
-        i += 8;
-      }
+      // Sixteen ASCII bytes at a time.
+      while (i + bytes::kBlock <= n && bytes::all_ascii(p + i)) i += bytes::kBlock;
       continue;
     }
     char32_t c;

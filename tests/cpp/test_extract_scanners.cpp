@@ -9,6 +9,7 @@
 #include "extract/imperative.hpp"
 #include "extract/line_scan.hpp"
 #include "extract/patterns.hpp"
+#include "extract/target_hints.hpp"
 #include "extract/token_scan.hpp"
 #include "extract/word_list.hpp"
 #include "text/pattern.hpp"
@@ -29,7 +30,8 @@ const std::vector<std::string> kPieces = {
     "42", "1,000", "1.2.3", "\u0661", ".", "..", "-", "_", "=", " = ", "/", "~", "/home/u", "/tmp", ":",
     ".py", ".md", ".json", ".tscn", "e.g.", "`", "**", "*", "(", ")", "|", "- ", "1. ", "[x] ", " ", "  ",
     "\t", "\n", "\u00a0", "\u2003", "!", "?", "\u2705", "\u26a0\ufe0f", "\u2192", "\u00e9", "\u03a3", "\"",
-    "'", "[", "A", "Z"};
+    "'", "[", "A", "Z", "patched", "Edited", "not ", "never ", "I'd", "let's", "working", "2024", "-01", "12:30", "3x4", "\u00d7",
+    "x", "Jan", "Sept", "7/8", "\u0663"};
 
 struct Rng {
   std::uint64_t s = 0x9E3779B97F4A7C15ULL;
@@ -96,6 +98,26 @@ int main() {
     Pattern engine(source(c.name), I, c.mode);
     for (const std::string& t : all) CHECK_EQ(list.test(t), engine.test(t));
   }
+  // Leftmost matches, left to right, with the engine's spans.
+  for (const char* name : {"EDIT_VERB_RE", "WORK_VERB_RE", "RUN_VERB_RE", "INTENT_RE"}) {
+    WordList list(source(name));
+    Pattern engine(source(name), I);
+    for (const std::string& t : all) {
+      std::vector<std::pair<std::size_t, std::size_t>> found;
+      for (std::size_t pos = 0, b, e; list.find(t, pos, b, e); pos = e) found.emplace_back(b, e);
+      CHECK(found == spans(engine, t));
+    }
+  }
+  // The pre-tests of the literal-target patterns never rule out a match.
+  {
+    Pattern date(source("DATE_RE")), version(source("VERSION_RE")), dim(source("DIM_RE")), time(source("TIME_RE"));
+    for (const std::string& t : all) {
+      if (!hint::may_hold_date(t)) CHECK(!date.test(t));
+      if (!hint::may_hold_version(t)) CHECK(!version.test(t));
+      if (!hint::may_hold_dimension(t)) CHECK(!dim.test(t));
+      if (!hint::may_hold_time(t)) CHECK(!time.test(t));
+    }
+  }
   {
     std::string_view src = source("IMPERATIVE_RE");
     Imperative fast(src);
@@ -103,11 +125,12 @@ int main() {
     for (const std::string& t : all) CHECK_EQ(fast.test(t), engine.test(t));
   }
   {
-    Pattern path(source("PATH_RE")), keyval(source("KEYVAL_RE"));
+    Pattern path(source("PATH_RE")), keyval(source("KEYVAL_RE")), code(source("CODE_RE"));
     Pattern negated(source("NEGATED_RE"), I);
     for (const std::string& t : all) {
       CHECK(spans(PathFinder(), t) == spans(path, t));
       CHECK(spans(KeyvalFinder(), t) == spans(keyval, t));
+      CHECK(spans(CodeSpanFinder(), t) == spans(code, t));
       for (std::size_t k = 0; k <= t.size(); ++k)
         if (k == t.size() || (static_cast<unsigned char>(t[k]) & 0xC0) != 0x80)
           CHECK_EQ(negated_before(t, k), negated.test(std::string_view(t).substr(0, k)));
