@@ -178,7 +178,7 @@ class Builder {
       return true;
     }
     if (stack_.empty()) {
-      stack_.push_back(Frame{put(type)});
+      stack_.push_back(Frame{put(type), 0, {}});
       return true;
     }
     ReadStep step = next_step();
@@ -191,7 +191,7 @@ class Builder {
     ordered* v = put(type);
     if (step.member) step.name = key_of_element_;
     path_.push_back(step);
-    stack_.push_back(Frame{v});
+    stack_.push_back(Frame{v, 0, {}});
     return true;
   }
 
