@@ -108,7 +108,9 @@ bool is_unit(std::string_view s, const Patterns& P) {
   if (len < 20 && (!code_or_path() || !work_verb())) return false;
   if (P.NON_CLAIM_RE.test(s) || P.IMPERATIVE_RE.test(s)) return false;
   if (P.INTENT_RE.test(utf8::prefix(s, 40))) return false;
-  if (work_verb() || code_or_path()) return true;
+  // The keep rule: any of five tests, cheapest first (a code span or path
+  // behind its pre-test, then the work verbs over the whole sentence).
+  if (code_or_path() || work_verb()) return true;
   return cls::has_decimal(s) && (P.NUM_RE.test(s) || P.VERSION_RE.test(s));
 }
 
