@@ -11,7 +11,7 @@ entries: when the two differ, it returns None rather than a guess.
 
 from __future__ import annotations
 
-from typing import Any, Callable, Literal, Mapping, Sequence, TypedDict
+from typing import Any, Callable, Iterator, Literal, Mapping, Sequence, TypedDict
 
 Where = Literal[
     "write",  # in what the run wrote
@@ -63,43 +63,62 @@ def claim_literals(claim: Mapping[str, Any], atoms: Callable[[str], list[str]], 
     return out
 
 
-def _found_entries(note: str, lits: Sequence[str]) -> tuple[list[Evidence], int] | None:
-    """The found entries at the start of ``note`` (joined by "; "), and where they end."""
-    end = len(note)
-    cut = note.find(_UNCHECKED)
-    if cut >= 0:
-        end = cut  # no entry holds the separator unless a literal does; checked by the rewrite
-    body = note[:end]
-    # Each entry names one literal of ``lits``, in order (skipping some); the
-    # empty-search entry names none.  Depth-first over (position, literal index).
+def _entries(text: str, lits: Sequence[str], pieces: Callable[[str, int, str], Iterator[tuple[int, Evidence]]]) -> list[Evidence] | None:
+    """``text`` read as entries joined by "; ", each naming one literal of
+    ``lits`` in order (skipping some).  ``pieces(text, at, lit)`` gives the
+    entries for ``lit`` that can start at ``at``, each with where it ends.
+    Depth-first over (position, literal index), each pair tried once."""
     memo: dict[tuple[int, int], list[Evidence] | None] = {}
 
     def walk(pos: int, i: int) -> list[Evidence] | None:
-        if pos == len(body):
+        if pos == len(text):
             return []
         key = (pos, i)
         if key in memo:
             return memo[key]
         memo[key] = None
-        if pos and not body.startswith("; ", pos):
+        if pos and not text.startswith("; ", pos):
             return None
         at = pos + 2 if pos else 0
         for j in range(i, len(lits)):
-            for pattern, where in _FOUND:
-                piece = pattern.format(lits[j])
-                if body.startswith(piece, at):
-                    rest = walk(at + len(piece), j + 1)
-                    if rest is not None:
-                        memo[key] = [{"literal": lits[j], "where": where}] + rest  # type: ignore[typeddict-item]
-                        return memo[key]
-            if body.startswith(_EMPTY, at):
-                rest = walk(at + len(_EMPTY), j + 1)
+            for end, entry in pieces(text, at, lits[j]):
+                rest = walk(end, j + 1)
                 if rest is not None:
-                    memo[key] = [{"where": "empty search"}] + rest
+                    memo[key] = [entry] + rest
                     return memo[key]
         return None
 
-    entries = walk(0, 0)
+    return walk(0, 0)
+
+
+def _found_pieces(text: str, at: int, lit: str) -> Iterator[tuple[int, Evidence]]:
+    for pattern, where in _FOUND:
+        piece = pattern.format(lit)
+        if text.startswith(piece, at):
+            yield at + len(piece), {"literal": lit, "where": where}  # type: ignore[typeddict-item]
+    # The empty-search entry names no literal; it stands in the place of one.
+    if text.startswith(_EMPTY, at):
+        yield at + len(_EMPTY), {"where": "empty search"}
+
+
+def _failed_pieces(text: str, at: int, lit: str) -> Iterator[tuple[int, Evidence]]:
+    head = f"`{lit}` ran but FAILED (exit "
+    if not text.startswith(head, at):
+        return
+    start = at + len(head)
+    close = text.find(")", start)
+    while close >= 0:  # an exit code given as text may hold ")" itself
+        yield close + 1, {"literal": lit, "where": "failed command", "exit_code": text[start:close]}
+        close = text.find(")", close + 1)
+
+
+def _found_entries(note: str, lits: Sequence[str]) -> tuple[list[Evidence], int] | None:
+    """The found entries at the start of ``note``, and where they end."""
+    end = len(note)
+    cut = note.find(_UNCHECKED)
+    if cut >= 0:
+        end = cut  # no entry holds the separator unless a literal does; checked by the rewrite
+    entries = _entries(note[:end], lits, _found_pieces)
     return None if entries is None else (entries, end)
 
 
@@ -124,33 +143,7 @@ def _quoted_list(text: str, lits: Sequence[str]) -> list[str] | None:
 
 
 def _failed_entries(note: str, lits: Sequence[str]) -> list[Evidence] | None:
-    memo: dict[tuple[int, int], list[Evidence] | None] = {}
-
-    def walk(pos: int, i: int) -> list[Evidence] | None:
-        if pos == len(note):
-            return []
-        key = (pos, i)
-        if key in memo:
-            return memo[key]
-        memo[key] = None
-        at = pos + 2 if pos else 0
-        if pos and not note.startswith("; ", pos):
-            return None
-        for j in range(i, len(lits)):
-            head = f"`{lits[j]}` ran but FAILED (exit "
-            if not note.startswith(head, at):
-                continue
-            start = at + len(head)
-            close = note.find(")", start)
-            while close >= 0:
-                rest = walk(close + 1, j + 1)
-                if rest is not None:
-                    memo[key] = [{"literal": lits[j], "where": "failed command", "exit_code": note[start:close]}] + rest
-                    return memo[key]
-                close = note.find(")", close + 1)
-        return None
-
-    return walk(0, 0)
+    return _entries(note, lits, _failed_pieces)
 
 
 def _parse(verdict: str, note: str, lits: Sequence[str]) -> list[Evidence] | None:
