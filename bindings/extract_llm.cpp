@@ -284,11 +284,14 @@ void bind_llm(nb::module_& m) {
       "extract_claims",
       [](nb::handle final, nb::handle use_llm) {
         std::string storage;
-        std::string text(py::text_arg(final.ptr(), "final", storage));
+        std::string_view text = py::text_arg(final.ptr(), "final", storage);
         // Without the model the report is checked once (well-formed,
         // digits) for the whole extraction: the Units are cut from it.  The
-        // model's answer is other text, checked on its own.
-        std::optional<TrustScope> trust(std::in_place, text);
+        // model's answer is other text, checked on its own.  Without lone
+        // surrogates the text is the host's own strict UTF-8, known good.
+        std::optional<TrustScope> trust;
+        if (storage.empty()) trust.emplace(text, TrustScope::WellFormed{});
+        else trust.emplace(text);
         std::vector<std::string> units = released([&] { return extract::split_units(text); });
         if (units.empty()) return nb::list();
         int llm = PyObject_IsTrue(use_llm.ptr());

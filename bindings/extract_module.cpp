@@ -1,11 +1,14 @@
 // Python bindings of the extract core: argument conversion only.
 #include <nanobind/nanobind.h>
 
+#include <optional>
+
 #include "extract/errors.hpp"
 #include "extract/extract.hpp"
 #include "extract/patterns.hpp"
 #include "pystr.hpp"
 #include "text/interrupt.hpp"
+#include "text/pattern.hpp"
 
 #if __has_include("extract_llm.hpp")
 #include "extract_llm.hpp"
@@ -27,6 +30,10 @@ template <class F>
 auto with_text(nb::handle o, const char* name, F&& f) {
   std::string storage;
   std::string_view s = py::text_arg(o.ptr(), name, storage);
+  // Without lone surrogates the text is the host's own strict UTF-8: the
+  // core need not check it again.
+  std::optional<TrustScope> trust;
+  if (storage.empty()) trust.emplace(s, TrustScope::WellFormed{});
   try {
     if (s.size() < kReleaseFrom) return f(s);
     nb::gil_scoped_release release;

@@ -51,7 +51,7 @@ PIECES = [
     "a", "A.", ".", "..", "-", "_", "1", "1,000", "1.2", ".py", ".md", "x", "\u00d7", "=", " = ", "/", "~",
     "/home/u", ":", "`", "``", "**", "*", "(", ")", "|", "- ", "1. ", "[x] ", " ", "  ", "\n", "\n\n",
     "\u00a0", "did not ", "set ", "Ran ", "updated ", "e.g.", "i.e.", "?", "! ", "\u2705 ", "Jan 5",
-    "12:30", "v1.2.3-rc.1", "a\u0301", "\u0661", "\u017f", "\u212a",
+    "12:30", "v1.2.3-rc.1", "a\u0301", "\u0661", "\u017f", "\u212a", "/tmp", "/Users/x", "+", "x:/", "\u00e9/",
 ]
 ADVERSARIAL = st.lists(st.tuples(st.sampled_from(PIECES), st.integers(1, 40)), min_size=1, max_size=12).map(
     lambda parts: "".join(p * k for p, k in parts)

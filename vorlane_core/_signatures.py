@@ -14,6 +14,7 @@ from __future__ import annotations
 
 import ast
 import inspect
+import keyword
 import re
 from types import ModuleType
 from typing import Any, Callable
@@ -35,13 +36,23 @@ def _is_compiled_function(obj: object) -> bool:
 _PLACEHOLDER = re.compile(r"\\(\d+)")  # nanobind's "= \0": the value is defaults[0]
 
 
+class _Expression:
+    """A default known only by its text; shown as that text."""
+
+    def __init__(self, text: str) -> None:
+        self.text = text
+
+    def __repr__(self) -> str:
+        return self.text
+
+
 def _default(node: ast.expr, defaults: tuple[object, ...]) -> object:
     if isinstance(node, ast.Name) and node.id.startswith("_nb_default_"):
         return defaults[int(node.id.removeprefix("_nb_default_"))]
     try:
         return ast.literal_eval(node)
     except ValueError:
-        return ast.unparse(node)
+        return _Expression(ast.unparse(node))
 
 
 def signature_of(func: Any) -> inspect.Signature | None:
@@ -82,14 +93,50 @@ def signature_of(func: Any) -> inspect.Signature | None:
     return inspect.Signature(params, return_annotation=annotation(node.returns))
 
 
+def _forwarder(func: Any, sig: inspect.Signature) -> Callable[..., Any]:
+    """A Python function with exactly the parameters of `sig` that passes
+    them on to `func`.  Written out parameter by parameter, the call costs
+    about a third of one through ``*args, **kwargs``; a signature that
+    cannot be written so (``*args``, ``**kwargs``, a default known only by
+    its text) gets the generic forwarder."""
+    params, passed, env = [], [], {"_func": func}
+    star_done = False
+    plist = list(sig.parameters.values())
+    for i, p in enumerate(plist):
+        if (p.kind in (p.VAR_POSITIONAL, p.VAR_KEYWORD) or not p.name.isidentifier()
+                or keyword.iskeyword(p.name) or p.name.startswith("_")):
+            break
+        text = p.name
+        if p.default is not p.empty:
+            if isinstance(p.default, _Expression):
+                break
+            env[f"_d{i}"] = p.default
+            text += f"=_d{i}"
+        if p.kind is p.KEYWORD_ONLY:
+            if not star_done:
+                params.append("*")
+                star_done = True
+            passed.append(f"{p.name}={p.name}")
+        else:
+            passed.append(p.name)
+        params.append(text)
+        if p.kind is p.POSITIONAL_ONLY and (i + 1 == len(plist) or plist[i + 1].kind is not p.POSITIONAL_ONLY):
+            params.append("/")
+    else:
+        src = f"def _face({', '.join(params)}):\n    return _func({', '.join(passed)})\n"
+        exec(src, env)  # the text is made of identifiers checked above and names bound in env
+        return env["_face"]  # type: ignore[no-any-return]
+
+    def face(*args: Any, **kwargs: Any) -> Any:
+        return func(*args, **kwargs)
+    return face
+
+
 def _face(func: Any, module: str) -> Callable[..., Any] | None:
     sig = signature_of(func)
     if sig is None:
         return None
-
-    def face(*args: Any, **kwargs: Any) -> Any:
-        return func(*args, **kwargs)
-
+    face = _forwarder(func, sig)
     face.__name__ = face.__qualname__ = func.__name__
     face.__module__ = module
     face.__doc__ = func.__nb_signature__[0][1]

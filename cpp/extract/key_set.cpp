@@ -1,12 +1,12 @@
 #include "extract/key_set.hpp"
 
-#include <functional>
+#include "text/seeded_hash.hpp"
 
 namespace vorlane::extract {
 
 bool KeySet::insert(std::string_view key) {
   if (2 * (entries_.size() + 1) > slots_.size()) grow();
-  const std::size_t h = std::hash<std::string_view>{}(key);
+  const std::size_t h = seeded_hash(key);
   const auto h32 = static_cast<std::uint32_t>(h);
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = h & mask;; i = (i + 1) & mask) {

@@ -97,8 +97,20 @@ bool is_unit(std::string_view s, const Patterns& P) {
   if (len < 8 || (!s.empty() && s.back() == '?')) return false;
   // Cheap exact pre-tests: a code span needs a backtick, a path one of
   // "~", "/" or ".", numbers and versions a digit.
-  bool tick = s.find('`') != std::string_view::npos;
-  bool path_chars = cls::has_path_char(s);
+  bool tick = false, path_chars = false;
+  {
+    // Both in one pass.
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    std::size_t i = 0;
+    for (; i + bytes::kBlock <= s.size() && !(tick && path_chars); i += bytes::kBlock) {
+      tick = tick || bytes::equal_any(p + i, '`', '`', '`');
+      path_chars = path_chars || bytes::equal_any(p + i, '~', '/', '.');
+    }
+    for (; i < s.size() && !(tick && path_chars); ++i) {
+      tick = tick || p[i] == '`';
+      path_chars = path_chars || p[i] == '~' || p[i] == '/' || p[i] == '.';
+    }
+  }
   auto code_or_path = [&] { return (tick && CodeSpanFinder().test(s)) || (path_chars && PathFinder().test(s)); };
   int work = -1;  // WORK_VERB_RE's answer, once asked
   auto work_verb = [&] {
@@ -134,8 +146,13 @@ constexpr cls::ByteSet kAbbrLast = [] {
   return set;
 }();
 
-bool abbreviation_ends_at(std::string_view s, std::size_t d, std::string_view a) {
-  return d + 1 >= a.size() && s.substr(d + 1 - a.size(), a.size()) == a;
+// Whether the abbreviation `a` ends with the dot at `d`; compared from the
+// end, where most candidates already differ.
+inline bool abbreviation_ends_at(std::string_view s, std::size_t d, std::string_view a) {
+  if (d + 1 < a.size()) return false;
+  for (std::size_t k = a.size(), i = d + 1; k-- > 0;)
+    if (s[--i] != a[k]) return false;
+  return true;
 }
 
 // Cuts a paragraph into sentences and calls f(sentence) for each, trimmed
@@ -150,9 +167,12 @@ void for_each_sentence(std::string_view par, SentenceScratch& scratch, F&& f) {
   auto& dots = scratch.dots;
   dots.clear();
   const auto* bytes_of_par = reinterpret_cast<const unsigned char*>(par.data());
-  for (std::size_t d = bytes::find_any(bytes_of_par, par.size(), 0, '.', '.', '.'); d < par.size();
-       d = bytes::find_any(bytes_of_par, par.size(), d + 1, '.', '.', '.'))
-    dots.push_back(d);
+  bool nul = false;  // NUL bytes of the text itself, found in the same pass
+  for (std::size_t d = bytes::find_any(bytes_of_par, par.size(), 0, '.', '\0', '\0'); d < par.size();
+       d = bytes::find_any(bytes_of_par, par.size(), d + 1, '.', '\0', '\0')) {
+    if (par[d] == '.') dots.push_back(d);
+    else nul = true;
+  }
   bool guard = false;
   for (std::size_t d : dots) {
     // The letter before the dot rules out most abbreviations at once.
@@ -160,7 +180,6 @@ void for_each_sentence(std::string_view par, SentenceScratch& scratch, F&& f) {
     for (std::string_view a : ABBR) guard = guard || abbreviation_ends_at(par, d, a);
     if (guard) break;
   }
-  bool nul = par.find('\0') != std::string_view::npos;
   std::string_view w = par;
   if (guard || nul) {
     // Work on a copy (kept between paragraphs, so its pages stay mapped).

@@ -141,11 +141,36 @@ std::string Finder::sub(std::string_view s, std::string_view repl) {
   return out;
 }
 
+namespace {
+
+// Whether PATH_HEAD_RE may match at or after `pos`: a "~", or a "/" that
+// starts one of the named directories, or one that may start the slashed
+// alternative (not after "/", ":" or a word character, then a run of
+// [\w.+-], a "/" and one more such character).  Characters outside ASCII
+// count as possible, so the answer errs only towards yes.
+bool head_possible(std::string_view s, std::size_t pos) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  auto seg = [&](std::size_t i) { return i < n && (p[i] >= 0x80 || cls::ascii_word(p[i]) || p[i] == '.' || p[i] == '+' || p[i] == '-'); };
+  for (std::size_t i = bytes::find_any(p, n, pos, '~', '/', '/'); i < n; i = bytes::find_any(p, n, i + 1, '~', '/', '/')) {
+    if (p[i] == '~') return true;
+    std::string_view rest = s.substr(i);
+    for (std::string_view dir : {"/tmp", "/etc", "/opt", "/var", "/home/", "/Users/"})
+      if (rest.substr(0, dir.size()) == dir) return true;
+    unsigned char before = i ? p[i - 1] : ' ';
+    if (before == '/' || before == ':' || (before < 0x80 && cls::ascii_word(before))) continue;
+    std::size_t j = i + 1;
+    while (seg(j)) ++j;
+    if (j > i + 1 && j < n && p[j] == '/' && seg(j + 1)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool PathFinder::find(std::string_view s, std::size_t pos, Match& m) {
   if (!head_.covers(pos)) {
-    // Both alternatives start with "~" or "/".
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    bool lead = bytes::find_any(p, s.size(), pos, '~', '/', '/') < s.size();
+    bool lead = head_possible(s, pos);
     head_.found = lead && patterns().PATH_HEAD_RE.search(s, &head_.m, pos);
     head_.from = pos;
     head_.valid = true;

@@ -297,8 +297,21 @@ std::size_t WordList::at_start(std::string_view s, std::size_t at) const {
 
 std::size_t WordList::scan(std::string_view s, std::size_t pos, std::size_t& end) const {
   std::size_t found = std::string_view::npos;
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  const bool by_three = single_.empty();
   for_each_word_start(s, pos, [&](std::size_t at) {
-    if ((end = at_start(s, at)) == std::string_view::npos) return false;
+    // at_start's first test, here in the loop: most word starts end at it.
+    if (by_three && at + 2 < n && (p[at] | p[at + 1] | p[at + 2]) < 0x80) {
+      unsigned bucket = pair_[kAsciiLower[p[at]] << 7 | kAsciiLower[p[at + 1]]];
+      if (!bucket) return false;
+      unsigned c3 = kAsciiLower[p[at + 2]];
+      if (!((third_[bucket - 1][c3 >> 6] >> (c3 & 63)) & 1)) return false;
+      end = ascii_start(s, at);
+    } else {
+      end = at_start(s, at);
+    }
+    if (end == std::string_view::npos) return false;
     found = at;
     return true;
   });

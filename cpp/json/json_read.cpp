@@ -2,9 +2,10 @@
 
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <utility>
 #include <vector>
+
+#include "text/seeded_hash.hpp"
 
 namespace vorlane::json {
 
@@ -12,37 +13,7 @@ namespace {
 
 using Members = ordered::object_t::Container;  // the vector under ordered_map
 
-// A hash of member names keyed by a per-process random seed, so that a
-// sender cannot prepare names that all land in the same slot.
-std::uint64_t seed() {
-  static const std::uint64_t s = [] {
-    std::random_device rd;
-    return (std::uint64_t(rd()) << 32) ^ rd() ^ 0x9E3779B97F4A7C15ull;
-  }();
-  return s;
-}
-
-inline std::uint64_t mix(std::uint64_t x) {
-  x ^= x >> 33;
-  x *= 0xFF51AFD7ED558CCDull;
-  x ^= x >> 33;
-  x *= 0xC4CEB9FE1A85EC53ull;
-  x ^= x >> 33;
-  return x;
-}
-
-std::uint64_t hash_name(std::string_view s) {
-  std::uint64_t h = seed() ^ (s.size() * 0x9E3779B97F4A7C15ull);
-  std::size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, s.data() + i, 8);
-    h = mix(h ^ w);
-  }
-  std::uint64_t tail = 0;
-  std::memcpy(&tail, s.data() + i, s.size() - i);
-  return mix(h ^ tail ^ 0x5BD1E995ull);
-}
+std::uint64_t hash_name(std::string_view s) { return seeded_hash(s); }
 
 // Open addressing over positions in a member vector; the vector holds the
 // names, the table only positions and hashes.

@@ -138,6 +138,15 @@ inline bool all_ascii(const unsigned char* p) {
 
 inline unsigned lowest_bit(unsigned m) { return static_cast<unsigned>(__builtin_ctz(m)); }
 
+// The number of bits set in a block mask.  Written out: without the POPCNT
+// instruction (not in the x86-64 baseline) __builtin_popcount is a library call.
+inline unsigned bit_count(unsigned m) {
+  m = m - ((m >> 1) & 0x55555555u);
+  m = (m & 0x33333333u) + ((m >> 2) & 0x33333333u);
+  m = (m + (m >> 4)) & 0x0F0F0F0Fu;
+  return (m * 0x01010101u) >> 24;
+}
+
 // The first offset at or after `pos` holding a, b or c, or `size` when none.
 inline std::size_t find_any(const unsigned char* p, std::size_t size, std::size_t pos, unsigned char a,
                             unsigned char b, unsigned char c) {

@@ -61,9 +61,19 @@ bool only_ascii_digits(std::string_view s) {
       while (i + bytes::kBlock <= s.size() && bytes::all_ascii(p + i)) i += bytes::kBlock;
       continue;
     }
-    char32_t c = utf8::decode(s, i);
     // Latin-1 to Arabic, and punctuation, arrows, symbols and dingbats
-    // (U+2000..2BFF), hold no decimal digit: no lookup for the usual ones.
+    // (U+2000..2BFF), hold no decimal digit: no lookup for the usual ones,
+    // told from their first bytes (the text is well-formed here).
+    auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0xD9) {  // U+0080..U+063F
+      i += 2;
+      continue;
+    }
+    if (b == 0xE2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) < 0xB0) {  // U+2000..U+2BFF
+      i += 3;
+      continue;
+    }
+    char32_t c = utf8::decode(s, i);
     if (c < 0x660 || (c >= 0x2000 && c < 0x2C00)) continue;
     if (uni::is_decimal(c)) return false;
   }
@@ -245,6 +255,12 @@ TrustScope::TrustScope(std::string_view input) : input_(input), owner_(false) {
     ascii_digits_ = f.ascii_digits;
     t_trust = this;
   }
+}
+
+TrustScope::TrustScope(std::string_view input, WellFormed) : input_(input), owner_(false) {
+  if (t_trust) return;
+  owner_ = true;
+  t_trust = this;
 }
 
 TrustScope::~TrustScope() {

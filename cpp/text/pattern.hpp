@@ -109,6 +109,11 @@ class TrustScope {
   // Trusts subjects when `input` qualifies (or an enclosing scope already
   // does); otherwise changes nothing.
   explicit TrustScope(std::string_view input);
+  // For an input the caller knows to be well-formed UTF-8 without encoded
+  // surrogates (a host's own strict encoding of its text): trusted without
+  // the check.
+  struct WellFormed {};
+  TrustScope(std::string_view input, WellFormed);
   ~TrustScope();
   TrustScope(const TrustScope&) = delete;
   TrustScope& operator=(const TrustScope&) = delete;

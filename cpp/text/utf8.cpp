@@ -10,7 +10,7 @@ std::size_t length(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   std::size_t n = s.size(), i = 0;
   for (; i + bytes::kBlock <= s.size(); i += bytes::kBlock)
-    n -= static_cast<std::size_t>(__builtin_popcount(bytes::continuation(p + i)));
+    n -= bytes::bit_count(bytes::continuation(p + i));
   for (; i < s.size(); ++i) n -= !is_lead(p[i]);
   return n;
 }

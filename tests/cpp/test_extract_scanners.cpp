@@ -31,7 +31,7 @@ const std::vector<std::string> kPieces = {
     ".py", ".md", ".json", ".tscn", "e.g.", "`", "**", "*", "(", ")", "|", "- ", "1. ", "[x] ", " ", "  ",
     "\t", "\n", "\u00a0", "\u2003", "!", "?", "\u2705", "\u26a0\ufe0f", "\u2192", "\u00e9", "\u03a3", "\"",
     "'", "[", "A", "Z", "patched", "Edited", "not ", "never ", "I'd", "let's", "working", "2024", "-01", "12:30", "3x4", "\u00d7",
-    "x", "Jan", "Sept", "7/8", "\u0663"};
+    "x", "Jan", "Sept", "7/8", "\u0663", "+", "/Users/x", "/etc", "/var", "/opt", "x:/", "//"};
 
 struct Rng {
   std::uint64_t s = 0x9E3779B97F4A7C15ULL;
