@@ -52,6 +52,7 @@ PIECES = [
     "/home/u", ":", "`", "``", "**", "*", "(", ")", "|", "- ", "1. ", "[x] ", " ", "  ", "\n", "\n\n",
     "\u00a0", "did not ", "set ", "Ran ", "updated ", "e.g.", "i.e.", "?", "! ", "\u2705 ", "Jan 5",
     "12:30", "v1.2.3-rc.1", "a\u0301", "\u0661", "\u017f", "\u212a", "/tmp", "/Users/x", "+", "x:/", "\u00e9/",
+    "v", ",000", ".5", "1.2.3.4", "9a",
 ]
 ADVERSARIAL = st.lists(st.tuples(st.sampled_from(PIECES), st.integers(1, 40)), min_size=1, max_size=12).map(
     lambda parts: "".join(p * k for p, k in parts)

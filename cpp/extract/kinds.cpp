@@ -92,7 +92,7 @@ std::string_view heuristic_kind(std::string_view unit) {
   for (std::string_view c : code)
     if (command_span_re().test(c)) return KINDS[1];
   if (hits.external()) return KINDS[3];
-  if ((cls::has_decimal(unit) && patterns().NUM_RE.test(unit)) || hits.observation()) return KINDS[2];
+  if ((cls::has_decimal(unit) && has_number(unit)) || hits.observation()) return KINDS[2];
   return KINDS[4];
 }
 

@@ -123,7 +123,7 @@ bool is_unit(std::string_view s, const Patterns& P) {
   // The keep rule: any of five tests, cheapest first (a code span or path
   // behind its pre-test, then the work verbs over the whole sentence).
   if (code_or_path() || work_verb()) return true;
-  return cls::has_decimal(s) && (P.NUM_RE.test(s) || P.VERSION_RE.test(s));
+  return cls::has_decimal(s) && has_number_or_version(s);
 }
 
 }  // namespace

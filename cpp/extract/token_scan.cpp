@@ -1,6 +1,7 @@
 #include "extract/token_scan.hpp"
 
 #include <array>
+#include <vector>
 
 #include "extract/patterns.hpp"
 #include "text/byte_scan.hpp"
@@ -246,6 +247,112 @@ bool KeyvalFinder::find(std::string_view s, std::size_t pos, Match& m) {
   }
   return false;
 }
+
+namespace {
+
+// \d at i (its end in `next`); false at the end of the text.
+bool digit_at(std::string_view s, std::size_t i, std::size_t& next) {
+  if (i >= s.size()) return false;
+  auto b = static_cast<unsigned char>(s[i]);
+  if (b < 0x80) {
+    next = i + 1;
+    return b >= '0' && b <= '9';
+  }
+  return uni::is_decimal(at(s, i, next));
+}
+
+// The end of the run of \d starting at i (i itself when none).
+std::size_t digits_end(std::string_view s, std::size_t i) {
+  std::size_t next;
+  while (digit_at(s, i, next)) i = next;
+  return i;
+}
+
+// NUM_RE's (?![\w.]) at e.
+bool number_may_end(std::string_view s, std::size_t e) {
+  if (e >= s.size()) return true;
+  std::size_t next;
+  return s[e] != '.' && !word(at(s, e, next));
+}
+
+// Whether NUM_RE matches from a digit run ending at b: after \d+ come
+// any number of ",ddd" groups, then maybe "." and digits, then the
+// look-ahead; a shorter digit run would leave a digit next, which nothing
+// after it takes.  The group ends walked past b are added to `walked`.
+bool number_from(std::string_view s, std::size_t b, std::vector<std::size_t>& walked) {
+  std::size_t e = b, next;
+  for (;;) {
+    if (e != b) walked.push_back(e);  // b itself is never a later run's end
+    if (number_may_end(s, e)) return true;
+    if (s[e] == '.' && digit_at(s, e + 1, next) && number_may_end(s, digits_end(s, e + 1))) return true;
+    if (s[e] != ',') return false;
+    std::size_t g = e + 1;
+    for (int k = 0; k < 3; ++k)
+      if (!digit_at(s, g, next)) return false;
+      else g = next;
+    e = g;
+  }
+}
+
+// Whether VERSION_RE matches from a digit run ending at b (with its \b and
+// "v" already holding before the run): it needs two ".digits" groups at
+// least.  With three, \b holds before the third's "."; with exactly two,
+// after them (a "-" or "+" suffix starts with a non-word character, so it
+// is never needed for \b).
+bool version_from(std::string_view s, std::size_t b) {
+  std::size_t e = b, next;
+  for (int groups = 0;; ++groups) {
+    if (groups == 3) return true;
+    if (e < s.size() && s[e] == '.' && digit_at(s, e + 1, next)) {
+      e = digits_end(s, e + 1);
+      continue;
+    }
+    return groups == 2 && (e >= s.size() || !word(at(s, e, next)));
+  }
+}
+
+bool numbers(std::string_view s, bool versions) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  std::vector<std::size_t> dead, walked;  // group ends of the last chain that failed, of this one
+  std::size_t dead_at = 0;
+  std::size_t i = 0, next;
+  while (i < n) {
+    // The next digit: an ASCII one, or a character outside ASCII to look up.
+    while (i < n && p[i] < 0x80 && !(p[i] >= '0' && p[i] <= '9')) ++i;
+    if (i >= n) break;
+    if (!digit_at(s, i, next)) {
+      i = next;
+      continue;
+    }
+    const std::size_t a = i, b = digits_end(s, a);
+    interrupt::tick(b - a);
+    const bool word_left = word_before(s, a);
+    // NUM_RE: (?<![\w.]) before the run.
+    if (!word_left && !(a > 0 && s[a - 1] == '.')) {
+      while (dead_at < dead.size() && dead[dead_at] < b) ++dead_at;
+      if (dead_at >= dead.size() || dead[dead_at] != b) {
+        walked.clear();
+        if (number_from(s, b, walked)) return true;
+        if (!walked.empty()) {
+          dead.swap(walked);
+          dead_at = 0;
+        }
+      }
+    }
+    // VERSION_RE: \b before the run, or before a "v" just before it.
+    bool start = !word_left || (a > 0 && s[a - 1] == 'v' && !word_before(s, a - 1));
+    if (versions && start && version_from(s, b)) return true;
+    i = b;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool has_number(std::string_view s) { return numbers(s, false); }
+
+bool has_number_or_version(std::string_view s) { return numbers(s, true); }
 
 bool negated_before(std::string_view unit, std::size_t end) {
   std::string_view s = unit.substr(0, end);

@@ -80,6 +80,15 @@ class KeyvalFinder final : public Finder {
   bool find(std::string_view s, std::size_t pos, Match& m) override;
 };
 
+// NUM_RE.test(s) || VERSION_RE.test(s), from the runs of decimal digits:
+// each run is looked at from its start with the few ways the patterns can
+// go on after it, and a chain of ",ddd" groups that failed is not walked
+// again from a later run inside it.
+bool has_number_or_version(std::string_view s);
+
+// NUM_RE.test(s), the same way.
+bool has_number(std::string_view s);
+
 // NEGATED_RE.test(unit.substr(0, end)), looking only at the few words
 // before `end`.
 bool negated_before(std::string_view unit, std::size_t end);

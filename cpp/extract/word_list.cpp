@@ -256,18 +256,19 @@ bool for_each_word_start(std::string_view s, std::size_t pos, F&& f) {
       interrupt::tick(i - counted);
       counted = i;
     }
-    if (i + bytes::kBlock <= n) {
-      // A block: word starts are where a word byte follows a non-word one,
-      // up to the first byte of a longer sequence.
-      bytes::BlockMasks m = bytes::classify(p + i);
-      unsigned lim = m.high ? bytes::lowest_bit(m.high) : bytes::kBlock;
-      unsigned w = m.word & ((1u << lim) - 1);
-      for (unsigned starts = w & ~((w << 1) | (prev_word ? 1u : 0u)); starts; starts &= starts - 1)
-        if (f(i + bytes::lowest_bit(starts))) return true;
-      if (lim) prev_word = (w >> (lim - 1)) & 1;
-      i += lim;
-      if (lim == bytes::kBlock) continue;
-    }
+    // A block (or the text's last bytes): word starts are where a word byte
+    // follows a non-word one, up to the first byte of a longer sequence.
+    const bool whole = i + bytes::kBlock <= n;
+    const auto span = static_cast<unsigned>(whole ? bytes::kBlock : n - i);
+    bytes::BlockMasks m = whole ? bytes::classify(p + i) : bytes::classify_tail(p, i, n);
+    unsigned lim = m.high ? bytes::lowest_bit(m.high) : span;
+    unsigned w = m.word & ((1u << lim) - 1);
+    for (unsigned starts = w & ~((w << 1) | (prev_word ? 1u : 0u)); starts; starts &= starts - 1)
+      if (f(i + bytes::lowest_bit(starts))) return true;
+    if (lim) prev_word = (w >> (lim - 1)) & 1;
+    i += lim;
+    if (lim == span) continue;
+    // A character outside ASCII.
     std::size_t next;
     bool wc = word(cls::at(s, i, next));
     if (wc && !prev_word && f(i)) return true;

@@ -42,6 +42,22 @@ inline BlockMasks classify(const unsigned char* p) {
   return m;
 }
 
+// classify() for the last n - i < kBlock bytes of a text p[0, n): the
+// block that ends at n, its masks shifted down to start at i (or, for a text
+// shorter than a block, a zero-padded copy).  Bits past n are clear.
+inline BlockMasks classify_tail(const unsigned char* p, std::size_t i, std::size_t n) {
+  if (n >= kBlock) {
+    BlockMasks m = classify(p + n - kBlock);
+    unsigned shift = static_cast<unsigned>(kBlock - (n - i));
+    m.high >>= shift;
+    m.word >>= shift;
+    return m;
+  }
+  unsigned char buf[kBlock] = {};
+  for (std::size_t k = i; k < n; ++k) buf[k - i] = p[k];
+  return classify(buf);
+}
+
 // Bytes equal to a, b or c.
 inline unsigned equal_any(const unsigned char* p, unsigned char a, unsigned char b, unsigned char c) {
 #if defined(__SSE2__)
@@ -136,6 +152,22 @@ inline bool all_ascii(const unsigned char* p) {
 #endif
 }
 
+// The first offset at or after `i` of a byte 0x80 or above, or a lower
+// bound of it: the end of the last whole block of ASCII from `i` (so that a
+// caller's byte loop takes it from there).  Four blocks a step.
+inline std::size_t skip_ascii(const unsigned char* p, std::size_t i, std::size_t n) {
+#if defined(__SSE2__)
+  for (; i + 4 * kBlock <= n; i += 4 * kBlock) {
+    const auto* q = reinterpret_cast<const __m128i*>(p + i);
+    __m128i v = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(q), _mm_loadu_si128(q + 1)),
+                             _mm_or_si128(_mm_loadu_si128(q + 2), _mm_loadu_si128(q + 3)));
+    if (_mm_movemask_epi8(v)) break;
+  }
+#endif
+  while (i + kBlock <= n && all_ascii(p + i)) i += kBlock;
+  return i;
+}
+
 inline unsigned lowest_bit(unsigned m) { return static_cast<unsigned>(__builtin_ctz(m)); }
 
 // The number of bits set in a block mask.  Written out: without the POPCNT
@@ -152,6 +184,11 @@ inline std::size_t find_any(const unsigned char* p, std::size_t size, std::size_
                             unsigned char b, unsigned char c) {
   for (; pos + kBlock <= size; pos += kBlock)
     if (unsigned m = equal_any(p + pos, a, b, c)) return pos + lowest_bit(m);
+  if (pos < size && size >= kBlock) {
+    // The last bytes: the block that ends at `size`, from `pos` on.
+    unsigned m = equal_any(p + size - kBlock, a, b, c) >> (kBlock - (size - pos));
+    return m ? pos + lowest_bit(m) : size;
+  }
   for (; pos < size; ++pos)
     if (p[pos] == a || p[pos] == b || p[pos] == c) return pos;
   return size;

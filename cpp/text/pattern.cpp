@@ -56,9 +56,7 @@ bool only_ascii_digits(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
     if (static_cast<unsigned char>(s[i]) < 0x80) {
       ++i;
-      // Sixteen ASCII bytes at a time.
-      const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-      while (i + bytes::kBlock <= s.size() && bytes::all_ascii(p + i)) i += bytes::kBlock;
+      i = bytes::skip_ascii(reinterpret_cast<const unsigned char*>(s.data()), i, s.size());
       continue;
     }
     // Latin-1 to Arabic, and punctuation, arrows, symbols and dingbats
@@ -93,7 +91,7 @@ InputFacts input_facts(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
     if (p[i] < 0x80) {
       ++i;
-      while (i + bytes::kBlock <= s.size() && bytes::all_ascii(p + i)) i += bytes::kBlock;
+      i = bytes::skip_ascii(p, i, s.size());
       continue;
     }
     char32_t c;

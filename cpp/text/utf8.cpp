@@ -106,13 +106,11 @@ bool has_surrogate(std::string_view s) {
 }
 
 bool is_ascii(std::string_view s) {
-  std::size_t i = 0, n = s.size();
+  const std::size_t n = s.size();
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    if (w & 0x8080808080808080ULL) return false;
-  }
+  std::size_t i = bytes::skip_ascii(p, 0, n);
+  if (i + bytes::kBlock <= n) return false;  // stopped at a block with a high byte
+  if (n >= bytes::kBlock) return i == n || bytes::all_ascii(p + n - bytes::kBlock);
   for (; i < n; ++i)
     if (p[i] & 0x80) return false;
   return true;
@@ -124,8 +122,7 @@ bool is_valid(std::string_view s) {
   while (i < n) {
     if (p[i] < 0x80) {
       ++i;
-      // Sixteen ASCII bytes at a time.
-      while (i + bytes::kBlock <= n && bytes::all_ascii(p + i)) i += bytes::kBlock;
+      i = bytes::skip_ascii(p, i, n);
       continue;
     }
     char32_t c;

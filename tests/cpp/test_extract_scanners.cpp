@@ -31,7 +31,7 @@ const std::vector<std::string> kPieces = {
     ".py", ".md", ".json", ".tscn", "e.g.", "`", "**", "*", "(", ")", "|", "- ", "1. ", "[x] ", " ", "  ",
     "\t", "\n", "\u00a0", "\u2003", "!", "?", "\u2705", "\u26a0\ufe0f", "\u2192", "\u00e9", "\u03a3", "\"",
     "'", "[", "A", "Z", "patched", "Edited", "not ", "never ", "I'd", "let's", "working", "2024", "-01", "12:30", "3x4", "\u00d7",
-    "x", "Jan", "Sept", "7/8", "\u0663", "+", "/Users/x", "/etc", "/var", "/opt", "x:/", "//"};
+    "x", "Jan", "Sept", "7/8", "\u0663", "+", "/Users/x", "/etc", "/var", "/opt", "x:/", "//", "v", ",000", ",12", ".5", "1.2.3.4", "9a"};
 
 struct Rng {
   std::uint64_t s = 0x9E3779B97F4A7C15ULL;
@@ -116,6 +116,14 @@ int main() {
       if (!hint::may_hold_version(t)) CHECK(!version.test(t));
       if (!hint::may_hold_dimension(t)) CHECK(!dim.test(t));
       if (!hint::may_hold_time(t)) CHECK(!time.test(t));
+    }
+  }
+  {
+    Pattern num(source("NUM_RE")), version(source("VERSION_RE"));
+    for (const std::string& t : all) {
+      bool n = num.test(t);
+      CHECK_EQ(has_number(t), n);
+      CHECK_EQ(has_number_or_version(t), n || version.test(t));
     }
   }
   {
