@@ -27,15 +27,27 @@ std::size_t skip_space(std::string_view s, std::size_t i) {
   return i;
 }
 
+// The first "```" at or after `pos`, or npos: backticks found a block at a
+// time (a report's many code spans would each cost a library call).
+std::size_t find_fence(std::string_view s, std::size_t pos) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (;;) {
+    std::size_t i = bytes::find_any(p, s.size(), pos, '`', '`', '`');
+    if (i + 3 > s.size()) return std::string_view::npos;
+    if (p[i + 1] == '`' && p[i + 2] == '`') return i;
+    pos = i + 1;
+  }
+}
+
 }  // namespace
 
 std::string strip_fences(std::string_view text) {
   std::string out;
   std::size_t last = 0;
   for (;;) {
-    std::size_t open = text.find("```", last);
+    std::size_t open = find_fence(text, last);
     if (open == std::string_view::npos) break;
-    std::size_t close = text.find("```", open + 3);
+    std::size_t close = find_fence(text, open + 3);
     if (close == std::string_view::npos) break;
     if (last == 0) out.reserve(text.size());
     out.append(text, last, open - last);
@@ -48,8 +60,8 @@ std::string strip_fences(std::string_view text) {
 }
 
 bool has_fence(std::string_view text) {
-  std::size_t open = text.find("```");
-  return open != std::string_view::npos && text.find("```", open + 3) != std::string_view::npos;
+  std::size_t open = find_fence(text, 0);
+  return open != std::string_view::npos && find_fence(text, open + 3) != std::string_view::npos;
 }
 
 bool table_rule(std::string_view s) {
@@ -229,11 +241,12 @@ void duplicate_key(std::string_view u, std::string& out) {
     bytes::BlockMasks m = bytes::classify(p + i);
     // Up to the first byte of a longer sequence.
     unsigned lim = m.high ? bytes::lowest_bit(m.high) : bytes::kBlock;
-    bytes::lower_ascii(p + i, low);
+    bytes::word_bytes_lowered(p + i, low);
     if (lim == bytes::kBlock) {
-      // Prose: words with single spaces between them are their own key.
+      // Prose: words with single separators between them are their own key
+      // once each separator is a space.
       unsigned sep = ~m.word & 0xFFFF;
-      if (!(sep & (sep >> 1)) && sep == bytes::equal_any(p + i, ' ', ' ', ' ')) {
+      if (!(sep & (sep >> 1))) {
         unsigned from = sep & 1, to = bytes::kBlock - (sep >> 15);
         if (from) gap = true;
         if (from < to) {

@@ -92,8 +92,14 @@ std::string_view trim_sentence(std::string_view s) {
 }
 
 bool is_unit(std::string_view s, const Patterns& P) {
-  // Only lengths under 20 matter, and 80 bytes hold 20 characters at least.
-  std::size_t len = s.size() >= 80 ? 80 : utf8::length(s);
+  // Only lengths under 20 matter: 20 bytes of ASCII, or 80 bytes, hold 20
+  // characters at least.
+  const auto* bytes_of_s = reinterpret_cast<const unsigned char*>(s.data());
+  std::size_t len = s.size() >= 80 ? 80
+                    : s.size() >= 20 && bytes::all_ascii(bytes_of_s) &&
+                              (bytes_of_s[16] | bytes_of_s[17] | bytes_of_s[18] | bytes_of_s[19]) < 0x80
+                        ? 20
+                        : utf8::length(s);
   if (len < 8 || (!s.empty() && s.back() == '?')) return false;
   // Cheap exact pre-tests: a code span needs a backtick, a path one of
   // "~", "/" or ".", numbers and versions a digit.

@@ -141,6 +141,28 @@ inline void lower_ascii(const unsigned char* p, unsigned char* out) {
 #endif
 }
 
+// The block with ASCII word bytes lower-cased and every other byte a space.
+inline void word_bytes_lowered(const unsigned char* p, unsigned char* out) {
+#if defined(__SSE2__)
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i low = _mm_or_si128(v, _mm_set1_epi8(0x20));
+  __m128i alpha = _mm_and_si128(_mm_cmpgt_epi8(low, _mm_set1_epi8('a' - 1)), _mm_cmplt_epi8(low, _mm_set1_epi8('z' + 1)));
+  __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
+  __m128i under = _mm_cmpeq_epi8(v, _mm_set1_epi8('_'));
+  // Letters take their lower-case form, digits and "_" stay, the rest is " ".
+  __m128i kept = _mm_or_si128(_mm_and_si128(alpha, low), _mm_and_si128(_mm_or_si128(digit, under), v));
+  __m128i word = _mm_or_si128(alpha, _mm_or_si128(digit, under));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(kept, _mm_andnot_si128(word, _mm_set1_epi8(' '))));
+#else
+  for (unsigned k = 0; k < kBlock; ++k) {
+    unsigned char b = p[k];
+    if (b >= 'A' && b <= 'Z') out[k] = b + 32;
+    else if ((b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '_') out[k] = b;
+    else out[k] = ' ';
+  }
+#endif
+}
+
 // True when no byte of the block is 0x80 or above.
 inline bool all_ascii(const unsigned char* p) {
 #if defined(__SSE2__)
