@@ -94,42 +94,50 @@ std::string_view trim_sentence(std::string_view s) {
 bool is_unit(std::string_view s, const Patterns& P) {
   // Only lengths under 20 matter: 20 bytes of ASCII, or 80 bytes, hold 20
   // characters at least.
-  const auto* bytes_of_s = reinterpret_cast<const unsigned char*>(s.data());
-  std::size_t len = s.size() >= 80 ? 80
-                    : s.size() >= 20 && bytes::all_ascii(bytes_of_s) &&
-                              (bytes_of_s[16] | bytes_of_s[17] | bytes_of_s[18] | bytes_of_s[19]) < 0x80
-                        ? 20
-                        : utf8::length(s);
-  if (len < 8 || (!s.empty() && s.back() == '?')) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  std::size_t len = n >= 80                                                              ? 80
+                    : n >= 20 && bytes::all_ascii(p) && (p[16] | p[17] | p[18] | p[19]) < 0x80 ? 20
+                                                                                            : utf8::length(s);
+  if (len < 8 || (n && s.back() == '?')) return false;
   // Cheap exact pre-tests: a code span needs a backtick, a path one of
-  // "~", "/" or ".", numbers and versions a digit.
+  // "~", "/" or "." (both found in one pass); numbers and versions a digit.
   bool tick = false, path_chars = false;
-  {
-    // Both in one pass.
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    std::size_t i = 0;
-    for (; i + bytes::kBlock <= s.size() && !(tick && path_chars); i += bytes::kBlock) {
-      tick = tick || bytes::equal_any(p + i, '`', '`', '`');
-      path_chars = path_chars || bytes::equal_any(p + i, '~', '/', '.');
-    }
-    for (; i < s.size() && !(tick && path_chars); ++i) {
-      tick = tick || p[i] == '`';
-      path_chars = path_chars || p[i] == '~' || p[i] == '/' || p[i] == '.';
+  std::size_t i = 0;
+  for (; i + bytes::kBlock <= n && !(tick && path_chars); i += bytes::kBlock) {
+    tick = tick || bytes::equal_any(p + i, '`', '`', '`');
+    path_chars = path_chars || bytes::equal_any(p + i, '~', '/', '.');
+  }
+  if (i < n && !(tick && path_chars)) {
+    if (n >= bytes::kBlock) {  // the last bytes: the block that ends the text
+      const unsigned shift = static_cast<unsigned>(bytes::kBlock - (n - i));
+      tick = tick || (bytes::equal_any(p + n - bytes::kBlock, '`', '`', '`') >> shift);
+      path_chars = path_chars || (bytes::equal_any(p + n - bytes::kBlock, '~', '/', '.') >> shift);
+    } else {
+      for (; i < n; ++i) {
+        tick = tick || p[i] == '`';
+        path_chars = path_chars || p[i] == '~' || p[i] == '/' || p[i] == '.';
+      }
     }
   }
-  auto code_or_path = [&] { return (tick && CodeSpanFinder().test(s)) || (path_chars && PathFinder().test(s)); };
-  int work = -1;  // WORK_VERB_RE's answer, once asked
+  int code_path = -1, work = -1;  // answers, once asked
+  auto code_or_path = [&] {
+    if (code_path < 0) code_path = (tick && CodeSpanFinder().test(s)) || (path_chars && PathFinder().test(s));
+    return code_path != 0;
+  };
   auto work_verb = [&] {
     if (work < 0) work = P.WORK_VERB_RE.test(s);
     return work != 0;
   };
   if (len < 20 && (!code_or_path() || !work_verb())) return false;
+  // The keep rule (any of five tests, cheapest first: a code span or path
+  // behind its pre-test, then the work verbs over the whole sentence), then
+  // the three that turn a sentence down.  All are plain tests of the
+  // sentence, so their order changes no answer; this one asks the costly
+  // prefix tests only of sentences that would be kept.
+  if (!code_or_path() && !work_verb() && !(cls::has_decimal(s) && has_number_or_version(s))) return false;
   if (P.NON_CLAIM_RE.test(s) || P.IMPERATIVE_RE.test(s)) return false;
-  if (P.INTENT_RE.test(utf8::prefix(s, 40))) return false;
-  // The keep rule: any of five tests, cheapest first (a code span or path
-  // behind its pre-test, then the work verbs over the whole sentence).
-  if (code_or_path() || work_verb()) return true;
-  return cls::has_decimal(s) && has_number_or_version(s);
+  return !P.INTENT_RE.test(utf8::prefix(s, 40));
 }
 
 }  // namespace
