@@ -18,10 +18,37 @@ constexpr std::u32string_view kTrailingTidy = U",;:.";
 constexpr std::u32string_view kLeadingTidy = U",;:";
 constexpr std::u32string_view kKeyStrip = U"~\u2248";
 
+// The targets kept so far: each candidate is looked at as it is found, in
+// the order found, and kept unless it is empty, its key (lower case, without
+// leading "~" and "≈") is shorter than two characters, or an earlier
+// target had the same key.  Candidates that go are never stored.
+class Targets {
+ public:
+  void add(std::string_view x) {
+    if (x.empty()) return;
+    if (utf8::is_ascii(x)) {  // lower case without the Unicode tables
+      lowered_.resize(x.size());
+      for (std::size_t i = 0; i < x.size(); ++i)
+        lowered_[i] = (x[i] >= 'A' && x[i] <= 'Z') ? static_cast<char>(x[i] + 32) : x[i];
+    } else {
+      lowered_ = uni::lower(x);
+    }
+    std::string_view key = uni::lstrip_chars(lowered_, kKeyStrip);
+    if (utf8::length(key) < 2) return;
+    if (seen_.insert(key)) kept_.emplace_back(x);
+  }
+  std::vector<std::string> take() { return std::move(kept_); }
+
+ private:
+  std::vector<std::string> kept_;
+  KeySet seen_;
+  std::string lowered_;
+};
+
 template <class P>
-void collect_tidy(P&& p, std::string_view text, std::vector<std::string>& out) {
+void collect_tidy(P&& p, std::string_view text, Targets& out) {
   p.for_each(text, [&](const Match& m) {
-    out.push_back(tidy(m.text(text)));
+    out.add(tidy_view(m.text(text)));
     return true;
   });
 }
@@ -29,13 +56,13 @@ void collect_tidy(P&& p, std::string_view text, std::vector<std::string>& out) {
 // Every match of `p` in `text` replaced by a space, in one pass with
 // collecting the tidied matches (group `g`) into `out` when it is given.
 template <class P>
-void take(P&& p, std::string& text, std::vector<std::string>* out, int g = 0) {
+void take(P&& p, std::string& text, Targets* out, int g = 0) {
   std::string blanked;
   std::size_t last = 0;
   bool any = false;
   p.for_each(text, [&](const Match& m) {
     any = true;
-    if (out) out->push_back(tidy(m.group(text, g)));
+    if (out) out->add(tidy_view(m.group(text, g)));
     blanked.append(text, last, m.begin - last);
     blanked.push_back(' ');
     last = m.end;
@@ -72,7 +99,7 @@ std::string_view tidy_view(std::string_view x) {
 std::vector<std::string> literal_targets(std::string_view unit) {
   InputScope scope(unit);
   const Patterns& P = patterns();
-  std::vector<std::string> t;
+  Targets t;
 
   std::string plain(unit);
   // The character tests below are exact: each skipped pattern cannot match
@@ -106,28 +133,10 @@ std::vector<std::string> literal_targets(std::string_view unit) {
       if (c != ',' && c != '.') ++digits;
       i += utf8::seq_len(static_cast<unsigned char>(c));
     }
-    if (digits >= 2) t.emplace_back(n);
+    if (digits >= 2) t.add(n);
     return true;
   });
-
-  std::vector<std::string> out;
-  out.reserve(t.size());
-  KeySet seen;
-  std::string lowered;
-  for (std::string& x : t) {
-    if (x.empty()) continue;
-    if (utf8::is_ascii(x)) {  // lower case without the Unicode tables
-      lowered.resize(x.size());
-      for (std::size_t i = 0; i < x.size(); ++i)
-        lowered[i] = (x[i] >= 'A' && x[i] <= 'Z') ? static_cast<char>(x[i] + 32) : x[i];
-    } else {
-      lowered = uni::lower(x);
-    }
-    std::string_view key = uni::lstrip_chars(lowered, kKeyStrip);
-    if (utf8::length(key) < 2) continue;
-    if (seen.insert(key)) out.push_back(std::move(x));
-  }
-  return out;
+  return t.take();
 }
 
 }  // namespace vorlane::extract
