@@ -163,10 +163,8 @@ def growth_table(base, runs, only):
 
 def single_line(runs, mb):
     print(f"\none line of {mb:g}/{2 * mb:g}/{4 * mb:g} MB (split_units)")
-    ts = []
-    for k in (1, 2, 4):
-        s = SHAPES["single_line"](int(k * mb * 1_000_000))
-        ts.append(best(lambda: X.split_units(s), runs))
+    texts = [SHAPES["single_line"](int(k * mb * 1_000_000)) for k in (1, 2, 4)]
+    ts = sized_best(X.split_units, texts, runs)
     r1, r2 = ts[1] / ts[0], ts[2] / ts[1]
     print(" ".join(f"{t * 1e3:8.1f}ms" for t in ts) + f"  ratios {r1:.2f} {r2:.2f}"
           + f"  {4 * mb / ts[2]:.0f} MB/s")

@@ -149,8 +149,6 @@ namespace {
 // Scratch space of the sentence splitter, kept between paragraphs.
 struct SentenceScratch {
   std::string work;
-  std::vector<std::size_t> dots;
-  std::vector<std::pair<std::size_t, std::size_t>> pieces;
 };
 
 // The characters before the final dot of the abbreviations.
@@ -170,7 +168,8 @@ inline bool abbreviation_ends_at(std::string_view s, std::size_t d, std::string_
 }
 
 // Cuts a paragraph into sentences and calls f(sentence) for each, trimmed
-// and non-empty, in order.
+// and non-empty, in order, as they are found (nothing is kept per sentence,
+// so a paragraph of any length costs no memory beyond the copy below).
 template <class F>
 void for_each_sentence(std::string_view par, SentenceScratch& scratch, F&& f) {
   // The dots of common abbreviations are protected with NUL so that no
@@ -178,49 +177,46 @@ void for_each_sentence(std::string_view par, SentenceScratch& scratch, F&& f) {
   // afterwards.  Every abbreviation ends with a dot and none overlaps itself,
   // so its occurrences are found from the dots, one pass per abbreviation in
   // the listed order (an earlier one may take a dot a later one would need).
-  auto& dots = scratch.dots;
-  dots.clear();
   const auto* bytes_of_par = reinterpret_cast<const unsigned char*>(par.data());
-  bool nul = false;  // NUL bytes of the text itself, found in the same pass
-  for (std::size_t d = bytes::find_any(bytes_of_par, par.size(), 0, '.', '\0', '\0'); d < par.size();
-       d = bytes::find_any(bytes_of_par, par.size(), d + 1, '.', '\0', '\0')) {
-    if (par[d] == '.') dots.push_back(d);
-    else nul = true;
-  }
-  bool guard = false;
-  for (std::size_t d : dots) {
+  const std::size_t n = par.size();
+  bool nul = false, guard = false;  // a NUL byte in the text itself; an abbreviation
+  for (std::size_t d = bytes::find_any(bytes_of_par, n, 0, '.', '\0', '\0'); d < n && !(nul && guard);
+       d = bytes::find_any(bytes_of_par, n, d + 1, '.', '\0', '\0')) {
+    if (par[d] == '\0') {
+      nul = true;
+      continue;
+    }
     // The letter before the dot rules out most abbreviations at once.
-    if (d == 0 || !kAbbrLast.in[static_cast<unsigned char>(par[d - 1])]) continue;
+    if (guard || d == 0 || !kAbbrLast.in[static_cast<unsigned char>(par[d - 1])]) continue;
     for (std::string_view a : ABBR) guard = guard || abbreviation_ends_at(par, d, a);
-    if (guard) break;
   }
-  std::string_view w = par;
-  if (guard || nul) {
-    // Work on a copy (kept between paragraphs, so its pages stay mapped).
-    std::string& work = scratch.work;
-    work.assign(par);
-    for (std::string_view a : ABBR)
-      for (std::size_t d : dots) {
-        if (work[d] != '.' || !abbreviation_ends_at(work, d, a)) continue;
-        for (std::size_t k = d + 1 - a.size(); k <= d; ++k)
-          if (work[k] == '.') work[k] = '\0';
-      }
-    w = work;
+  if (!guard && !nul) {
+    scan::sentence_pieces(par, [&](std::string_view piece) {
+      piece = cls::strip(piece);
+      if (!piece.empty()) f(piece);
+    });
+    return;
   }
-  auto& pieces = scratch.pieces;
-  pieces.clear();
-  scan::sentence_pieces(w, [&](std::string_view piece) {
-    pieces.emplace_back(static_cast<std::size_t>(piece.data() - w.data()), piece.size());
-  });
-  if (guard || nul) {
-    // Separators are white space: no NUL is lost by restoring them all.
-    for (char& c : scratch.work)
-      if (c == '\0') c = '.';
-  }
-  for (auto [at, len] : pieces) {
-    std::string_view piece = cls::strip(w.substr(at, len));
+  // Work on a copy (kept between paragraphs, so its pages stay mapped).
+  std::string& work = scratch.work;
+  work.assign(par);
+  auto* w = reinterpret_cast<unsigned char*>(work.data());
+  for (std::string_view a : ABBR)
+    for (std::size_t d = bytes::find_any(w, n, 0, '.', '.', '.'); d < n; d = bytes::find_any(w, n, d + 1, '.', '.', '.')) {
+      if (!abbreviation_ends_at(work, d, a)) continue;
+      for (std::size_t k = d + 1 - a.size(); k <= d; ++k)
+        if (w[k] == '.') w[k] = '\0';
+    }
+  // Each piece gets its dots back before it is handed on; the splitter only
+  // looks ahead of the piece it has just cut, and separators are white
+  // space, so no NUL is lost by restoring them all.
+  scan::sentence_pieces(work, [&](std::string_view piece) {
+    auto* q = w + (piece.data() - work.data());
+    for (std::size_t k = 0; k < piece.size(); ++k)
+      if (q[k] == '\0') q[k] = '.';
+    piece = cls::strip(piece);
     if (!piece.empty()) f(piece);
-  }
+  });
 }
 
 }  // namespace
