@@ -147,12 +147,13 @@ std::size_t status_end(std::string_view s) {
   return marks ? skip_space(s, i) : 0;
 }
 
-bool next_sentence_break(std::string_view s, std::size_t pos, std::size_t& b, std::size_t& e) {
+bool next_sentence_break(std::string_view s, std::size_t pos, std::size_t& b, std::size_t& e,
+                         interrupt::Meter& meter) {
   while (pos < s.size()) {
     // A break starts right after ".", "!" or "?".
     std::size_t p = sentence_end(s, pos);
     if (p == std::string_view::npos) return false;
-    interrupt::tick(p - pos);
+    meter.add(p - pos);
     b = p + 1;
     e = skip_space(s, b);
     if (e > b && e < s.size()) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/interrupt.hpp"
+
 namespace vorlane::extract::scan {
 
 // re.sub(r"```.*?```", " ", text, flags=re.S)
@@ -44,16 +46,20 @@ std::string duplicate_key(std::string_view u);
 void duplicate_key(std::string_view u, std::string& out);
 
 // Where a sentence break starts and ends at or after `pos`: the white-space
-// run [b, e).  False when there is none.
-bool next_sentence_break(std::string_view s, std::size_t pos, std::size_t& b, std::size_t& e);
+// run [b, e).  False when there is none.  The text looked at is counted on
+// `meter`.
+bool next_sentence_break(std::string_view s, std::size_t pos, std::size_t& b, std::size_t& e,
+                         interrupt::Meter& meter);
 
 template <class F>
 void sentence_pieces(std::string_view s, F&& f) {
   std::size_t last = 0, pos = 0, b, e;
-  while (next_sentence_break(s, pos, b, e)) {
+  interrupt::Meter meter;
+  while (next_sentence_break(s, pos, b, e, meter)) {
     f(s.substr(last, b - last));
     last = pos = e;
   }
+  meter.flush();
   f(s.substr(last));
 }
 

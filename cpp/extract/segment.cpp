@@ -263,8 +263,9 @@ std::vector<std::string> split_units(std::string_view final_report) {
     }
     cur.clear();
   };
+  interrupt::Meter meter;
   for_each_line(text, [&](std::string_view raw) {
-    interrupt::tick(raw.size());
+    meter.add(raw.size());
     std::string_view line = cls::rstrip(raw);
     std::string_view s = cls::lstrip(line);
     if (s.empty()) {
@@ -308,6 +309,7 @@ std::vector<std::string> split_units(std::string_view final_report) {
     cur.push_back(s);
   });
   flush();
+  meter.flush();
 
   // Block pass: sentences that read like claims, each kept unless a
   // near-duplicate came before it (same text after lower-casing and
@@ -317,7 +319,7 @@ std::vector<std::string> split_units(std::string_view final_report) {
   std::string unbolded, key;
   KeySet seen;
   for (std::string_view b : blocks) {
-    interrupt::tick(b.size());
+    meter.add(b.size());
     if (b.find("**") != std::string_view::npos) b = unbolded = scan::unbold(b);
     b.remove_prefix(scan::status_end(b));
     for_each_sentence(b, scratch, [&](std::string_view sent) {
@@ -327,6 +329,7 @@ std::vector<std::string> split_units(std::string_view final_report) {
       if (seen.insert(key)) out.emplace_back(s);
     });
   }
+  meter.flush();
   return out;
 }
 

@@ -317,6 +317,7 @@ bool numbers(std::string_view s, bool versions) {
   std::vector<std::size_t> dead, walked;  // group ends of the last chain that failed, of this one
   std::size_t dead_at = 0;
   std::size_t i = 0, next;
+  interrupt::Meter meter;
   while (i < n) {
     // The next digit: an ASCII one, or a character outside ASCII to look up.
     while (i < n && p[i] < 0x80 && !(p[i] >= '0' && p[i] <= '9')) ++i;
@@ -326,7 +327,7 @@ bool numbers(std::string_view s, bool versions) {
       continue;
     }
     const std::size_t a = i, b = digits_end(s, a);
-    interrupt::tick(b - a);
+    meter.add(b - a);
     const bool word_left = word_before(s, a);
     // NUM_RE: (?<![\w.]) before the run.
     if (!word_left && !(a > 0 && s[a - 1] == '.')) {
@@ -345,6 +346,7 @@ bool numbers(std::string_view s, bool versions) {
     if (versions && start && version_from(s, b)) return true;
     i = b;
   }
+  meter.flush();
   return false;
 }
 

@@ -43,4 +43,25 @@ inline void tick(std::size_t bytes) {
   detail::poll();
 }
 
+// tick() for loops of many small steps: counts them locally and passes
+// them on in sums of 16 KiB or more, so that most steps cost no access to
+// the thread's state.  Call flush() where the loop ends (it may throw, as
+// tick() may, so it is not left to a destructor).
+class Meter {
+ public:
+  void add(std::size_t bytes) {
+    pending_ += bytes + 64;
+    if (pending_ >= kStep) flush();
+  }
+  void flush() {
+    std::size_t p = pending_;
+    pending_ = 0;
+    if (p) tick(p - 64);  // tick() adds its own fixed cost once
+  }
+
+ private:
+  static constexpr std::size_t kStep = 16 * 1024;
+  std::size_t pending_ = 0;
+};
+
 }  // namespace vorlane::interrupt
