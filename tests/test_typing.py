@@ -75,6 +75,31 @@ def test_signatures_name_the_record_types():
     assert list(inspect.signature(V.verify).parameters) == ["claim", "L"]
 
 
+REPORT = "Ran `pytest -q`: 3 passed. Updated `config.yaml` to set timeout=30."
+
+
+@pytest.mark.parametrize("call, same", [
+    # The same call made positionally, by keyword and with the default left out.
+    (lambda: X.extract_claims(final=REPORT, use_llm=False), lambda: X.extract_claims(REPORT, False)),
+    (lambda: X.literal_targets(unit=REPORT), lambda: X.literal_targets(REPORT)),
+    (lambda: X._tidy(x="(a.py))"), lambda: X._tidy("(a.py))")),
+    (lambda: V._in(lit="a.py", texts=["x a.py"]), lambda: V._in("a.py", ["x a.py"])),
+])
+def test_faces_pass_arguments_on(call, same):
+    assert call() == same()
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: X.split_units(), "missing 1 required positional argument: 'final'"),
+    (lambda: X.split_units(REPORT, REPORT), "takes 1 positional argument but 2 were given"),
+    (lambda: X.split_units(text=REPORT), "unexpected keyword argument 'text'"),
+    (lambda: X.split_units(3), "final must be str, not int"),
+])
+def test_faces_refuse_what_the_compiled_function_refuses(call, message):
+    with pytest.raises(TypeError, match=re.escape(message)):
+        call()
+
+
 @pytest.mark.parametrize(
     "module, name",
     [(X, "Claim"), (X, "UnitRecord"), (V, "Claim"), (V, "RunLog"), (T, "Event"), (T, "Command")],
