@@ -96,9 +96,10 @@ bool is_unit(std::string_view s, const Patterns& P) {
   // characters at least.
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t n = s.size();
-  std::size_t len = n >= 80                                                              ? 80
-                    : n >= 20 && bytes::all_ascii(p) && (p[16] | p[17] | p[18] | p[19]) < 0x80 ? 20
-                                                                                            : utf8::length(s);
+  std::size_t len;
+  if (n >= 80) len = 80;
+  else if (n >= 20 && bytes::all_ascii(p) && (p[16] | p[17] | p[18] | p[19]) < 0x80) len = 20;
+  else len = utf8::length(s);
   if (len < 8 || (n && s.back() == '?')) return false;
   // Cheap exact pre-tests: a code span needs a backtick, a path one of
   // "~", "/" or "." (both found in one pass); numbers and versions a digit.
