@@ -236,6 +236,19 @@ void duplicate_key(std::string_view u, std::string& out) {
   std::size_t n = 0, i = 0;
   bool gap = false;  // a separator since the last word
   const auto* p = reinterpret_cast<const unsigned char*>(u.data());
+  // A character outside ASCII at i: a separator (passed, true) unless it is
+  // a word character, whose lower-case form may differ in length: then the
+  // key is made the general way (false).
+  auto separator_at = [&](std::size_t& i) {
+    std::size_t next = i;
+    if (cls::is_word(utf8::decode(u, next))) {
+      out = collapse_non_word(uni::lower(u));
+      return false;
+    }
+    gap = true;
+    i = next;
+    return true;
+  };
   // Blocks of ASCII: each run of word bytes copied lower-cased.
   unsigned char low[2 * bytes::kBlock] = {};
   while (i + bytes::kBlock <= size) {
@@ -275,16 +288,7 @@ void duplicate_key(std::string_view u, std::string& out) {
     }
     if (done < lim) gap = true;
     i += lim;
-    if (lim < bytes::kBlock) {
-      // A character outside ASCII: a separator unless it is a word character.
-      std::size_t next = i;
-      if (cls::is_word(utf8::decode(u, next))) {
-        out = collapse_non_word(uni::lower(u));
-        return;
-      }
-      gap = true;
-      i = next;
-    }
+    if (lim < bytes::kBlock && !separator_at(i)) return;
   }
   while (i < size) {
     char k = kKeyByte[p[i]];
@@ -296,14 +300,8 @@ void duplicate_key(std::string_view u, std::string& out) {
     } else if (k == 0) {
       gap = true;
       ++i;
-    } else {
-      std::size_t next = i;
-      if (cls::is_word(utf8::decode(u, next))) {
-        out = collapse_non_word(uni::lower(u));
-        return;
-      }
-      gap = true;
-      i = next;
+    } else if (!separator_at(i)) {
+      return;
     }
   }
   out.resize(n);
